@@ -1,0 +1,122 @@
+/* osa.cpp - platform layer set-up, console lock, clock, sleep, error lines
+ * and child processes. */
+#include "osa.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <string.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+OSA_MutexHndl g_console_lock;
+
+int OSA_init(void)
+{
+    int status = OSA_mutexCreate(&g_console_lock);
+    if (status != 0)
+        report_error("OSA_mutexCreate()\n");
+    return status;
+}
+
+int OSA_shutdown(void)
+{
+    return OSA_mutexRemove(&g_console_lock);
+}
+
+void OSA_printf(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    OSA_mutexTake(&g_console_lock);
+    vprintf(fmt, ap);
+    OSA_mutexGive(&g_console_lock);
+    va_end(ap);
+}
+
+uint32_t OSA_nowMsec(void)
+{
+    struct timeval tv;
+    if (gettimeofday(&tv, nullptr) != 0)
+        return 0;
+    return (uint32_t)tv.tv_sec * 1000u + (uint32_t)(tv.tv_usec / 1000);
+}
+
+int OSA_sleepMsec(uint32_t ms)
+{
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = (long)(ms % 1000) * 1000000L;
+    return nanosleep(&ts, nullptr);
+}
+
+const char *OSA_sourceName(const char *path)
+{
+    /* Error lines name the source file as "cv_gpio", not ".../cv_gpio.cpp". */
+    static char name[64];
+    const char *base = strrchr(path, '/');
+    base = base ? base + 1 : path;
+    size_t len = strcspn(base, ".");
+    if (len >= sizeof name)
+        len = sizeof name - 1;
+    memcpy(name, base, len);
+    name[len] = '\0';
+    return name;
+}
+
+void report_error_at(const char *file, const char *func, int line, const char *fmt, ...)
+{
+    char text[1024];
+    int n = snprintf(text, sizeof text, " ERROR  (%s|%s|%d): ", file, func, line);
+    if (n < 0)
+        return;
+    if ((size_t)n < sizeof text) {
+        va_list ap;
+        va_start(ap, fmt);
+        vsnprintf(text + n, sizeof text - (size_t)n, fmt, ap);
+        va_end(ap);
+    }
+    /* One write, so the line never mixes with another process's. */
+    fputs(text, stderr);
+    fflush(stderr);
+}
+
+int OSA_system(const char *cmd)
+{
+    if (!cmd)
+        return 1;
+    /* The child's output must follow what this process printed before it. */
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        /* Handlers are reset by exec; ignored signals would stay ignored. */
+        signal(SIGINT, SIG_DFL);
+        signal(SIGQUIT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        execl("/bin/sh", "sh", "-c", cmd, (char *)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return status;
+}
+
+FILE *OSA_popen(const char *cmd, const char *mode)
+{
+    fflush(stdout);
+    fflush(stderr);
+    return popen(cmd, mode);
+}
+
+int OSA_pclose(FILE *fp)
+{
+    return pclose(fp);
+}

@@ -1,0 +1,83 @@
+/* osa.h - platform services under the framework and every module: console
+ * lock and mutexes, millisecond clock and sleep, the error line, child
+ * processes, System V semaphores with the guarded log, and the IPv4 check. */
+#ifndef OSA_H
+#define OSA_H
+
+#include <pthread.h>
+#include <stdint.h>
+#include <stdio.h>
+
+/* ---- mutexes, console lock, time (osa, osa_mutex) ---- */
+
+typedef pthread_mutex_t OSA_MutexHndl;
+
+/* Serialises everything printed to standard output. */
+extern OSA_MutexHndl g_console_lock;
+
+int OSA_init(void);
+int OSA_shutdown(void);
+int OSA_mutexCreate(OSA_MutexHndl *mutex);
+int OSA_mutexTake(OSA_MutexHndl *mutex);
+int OSA_mutexGive(OSA_MutexHndl *mutex);
+int OSA_mutexRemove(OSA_MutexHndl *mutex);
+
+/* One printf to standard output under the console lock. */
+void OSA_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+/* Wall-clock milliseconds modulo 2^32; 0 when the clock cannot be read. */
+uint32_t OSA_nowMsec(void);
+/* Sleeps once; a signal ends the sleep early (result -1). */
+int OSA_sleepMsec(uint32_t ms);
+
+/* The error line on standard error:
+ * " ERROR  (file|function|line): " followed by the message. */
+void report_error_at(const char *file, const char *func, int line, const char *fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+/* The source file's own name, without directory or extension. */
+const char *OSA_sourceName(const char *path);
+#define report_error(...) report_error_at(OSA_sourceName(__FILE__), __func__, __LINE__, __VA_ARGS__)
+
+/* Runs cmd with /bin/sh -c and waits for it; returns the status in the form
+ * system() gives. Unlike system(), the caller keeps receiving SIGINT and
+ * SIGQUIT while the child runs, so an interrupt sets the stop flag. */
+int OSA_system(const char *cmd);
+/* popen/pclose with standard output flushed first. */
+FILE *OSA_popen(const char *cmd, const char *mode);
+int OSA_pclose(FILE *fp);
+
+/* ---- System V semaphores and the guarded log (osa_log) ---- */
+
+typedef struct OSA_SemSet {
+    int32_t id;       /* from semget; negative when opening failed */
+    uint32_t count;   /* semaphores in the set */
+    uint32_t maximum; /* a post at or above this value does nothing */
+} OSA_SemSet;
+
+typedef struct OSA_LogFile {
+    char path[128];
+    int32_t fd;
+    int32_t initialised;
+    int32_t key;
+    OSA_SemSet sem;
+} OSA_LogFile;
+
+extern OSA_LogFile g_osa_log;
+
+int32_t OSA_ipcMakeKey(const char *path, uint8_t project);
+int OSA_ipcSemOpen(OSA_SemSet *set, int32_t key, uint32_t count, uint32_t initial,
+                   uint32_t maximum, int create);
+int OSA_ipcSemWait(OSA_SemSet *set, uint32_t index, int wait);
+int OSA_ipcSemPost(OSA_SemSet *set, uint32_t index, int wait);
+int OSA_ipcSemValue(OSA_SemSet *set, uint32_t index);
+
+int OSA_logInit(void);
+int OSA_log(const void *data, uint32_t length);
+int OSA_logOpen(void);
+int OSA_logClose(void);
+
+/* ---- IPv4 check (osa_net) ---- */
+
+extern "C" int CheckIPAddr(const char *text);
+
+#endif

@@ -1,0 +1,139 @@
+/* osa_log.cpp - System V key and semaphore wrappers, and the log file on
+ * flash that several programs on the camera append to, one writer at a time. */
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "osa.h"
+
+OSA_LogFile g_osa_log = {"/mnt/nand/debug.log", -1, 0, -1, {0, 0, 0}};
+
+int32_t OSA_ipcMakeKey(const char *path, uint8_t project)
+{
+    return (int32_t)ftok(path, project);
+}
+
+int OSA_ipcSemOpen(OSA_SemSet *set, int32_t key, uint32_t count, uint32_t initial,
+                   uint32_t maximum, int create)
+{
+    set->count = count;
+    set->maximum = maximum;
+    if (initial > maximum)
+        initial = maximum;
+    if (create & 1) {
+        if (count > 32)
+            return -1;
+        set->id = semget(key, (int)count, IPC_CREAT | IPC_EXCL | 0666);
+        if (set->id < 0)
+            return -1;
+        for (uint32_t i = 0; i < count; i++)
+            semctl(set->id, (int)i, SETVAL, (int)initial);
+        return 0;
+    }
+    set->id = semget(key, 0, 0666);
+    return set->id < 0 ? -1 : 0;
+}
+
+/* SEM_UNDO: a process that dies between its wait and its post must not
+ * leave the lock taken for every other writer on the camera. */
+static int osa_sem_op(OSA_SemSet *set, uint32_t index, int delta, int wait)
+{
+    struct sembuf op;
+    op.sem_num = (unsigned short)index;
+    op.sem_op = (short)delta;
+    op.sem_flg = (short)(SEM_UNDO | (wait ? 0 : IPC_NOWAIT));
+    int rc;
+    do {
+        rc = semop(set->id, &op, 1);
+    } while (rc < 0 && errno == EINTR);
+    return rc < 0 ? -1 : 0;
+}
+
+int OSA_ipcSemWait(OSA_SemSet *set, uint32_t index, int wait)
+{
+    if (index > set->count - 1)
+        return -1;
+    return osa_sem_op(set, index, -1, wait);
+}
+
+int OSA_ipcSemPost(OSA_SemSet *set, uint32_t index, int wait)
+{
+    if (index > set->count - 1)
+        return -1;
+    if (OSA_ipcSemValue(set, index) >= (int)set->maximum)
+        return 0;
+    return osa_sem_op(set, index, 1, wait);
+}
+
+int OSA_ipcSemValue(OSA_SemSet *set, uint32_t index)
+{
+    return semctl(set->id, (int)index, GETVAL);
+}
+
+int OSA_logInit(void)
+{
+    if (g_osa_log.initialised == 1)
+        return 0;
+    g_osa_log.key = OSA_ipcMakeKey("/mnt/nand/", 's');
+    if (g_osa_log.key == -1) {
+        report_error("OSA_ipcMakeKey() \n");
+        return -1;
+    }
+    if (OSA_ipcSemOpen(&g_osa_log.sem, g_osa_log.key, 1, 1, 1, 1) != 0 &&
+        OSA_ipcSemOpen(&g_osa_log.sem, g_osa_log.key, 1, 0, 1, 0) != 0) {
+        report_error("OSA_ipcSemOpen() \n");
+        return -1;
+    }
+    g_osa_log.initialised = 1;
+    return 0;
+}
+
+int OSA_logOpen(void)
+{
+    if (g_osa_log.fd != -1)
+        return 0;
+    int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        perror("open log:");
+        return -1;
+    }
+    g_osa_log.fd = fd;
+    return 0;
+}
+
+int OSA_log(const void *data, uint32_t length)
+{
+    if (g_osa_log.initialised == 0 && OSA_logInit() != 0) {
+        report_error("Faild init semphare \n");
+        return -1;
+    }
+    if (OSA_logOpen() != 0) {
+        report_error("Faild to open log: %s \n", g_osa_log.path);
+        return -1;
+    }
+    OSA_ipcSemWait(&g_osa_log.sem, 0, 1);
+    ssize_t n;
+    do {
+        n = write(g_osa_log.fd, data, length);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        perror("write log");
+        OSA_ipcSemPost(&g_osa_log.sem, 0, 1);
+        return -1;
+    }
+    fsync(g_osa_log.fd);
+    OSA_ipcSemPost(&g_osa_log.sem, 0, 1);
+    return 0;
+}
+
+int OSA_logClose(void)
+{
+    if (g_osa_log.fd != -1)
+        close(g_osa_log.fd);
+    g_osa_log.fd = -1;
+    return 0;
+}

@@ -1,0 +1,56 @@
+// camsim_run.h - runs shell scripts inside the simulated camera and hands
+// back what they printed, their exit status and what the stand-ins saw.
+#ifndef CAMSIM_RUN_H
+#define CAMSIM_RUN_H
+
+#include <string>
+#include <vector>
+
+struct CamsimResult {
+    int status = -1; // exit status of the script; 128+N when killed by signal N
+    std::string out;
+    std::string err;
+};
+
+// One simulated camera: a state directory (CAMSIM_DIR) that lives as long as
+// the object, and any number of sandbox runs against it. Every run starts a
+// fresh sandbox (empty /tmp, /mnt, IPC), so a check that needs the camera's
+// files goes in the same script as the command it checks.
+class Camsim {
+public:
+    Camsim();
+    ~Camsim();
+    Camsim(const Camsim &) = delete;
+    Camsim &operator=(const Camsim &) = delete;
+
+    // The state directory on the host; inside the sandbox it is $CAMSIM_DIR.
+    const std::string &dir() const { return state_; }
+    // A scratch directory on the host, kept visible inside the sandbox.
+    const std::string &scratch() const { return scratch_; }
+
+    void set_state(const std::string &name, const std::string &text) const;
+    bool has_file(const std::string &name) const;
+    std::string read_file(const std::string &name) const;
+    // The lines of calls.log.
+    std::vector<std::string> calls() const;
+
+    // An extra sandbox option for the following runs ("--iio", "1,2,3").
+    void option(const std::string &name, const std::string &value = "");
+
+    // Runs script with sh -c inside the sandbox; "debug" is on PATH.
+    CamsimResult run(const std::string &script, int timeout_sec = 120) const;
+    // Runs the tool with these arguments (after the program name).
+    CamsimResult debug(const std::vector<std::string> &args, int timeout_sec = 120) const;
+
+private:
+    std::string root_, state_, scratch_;
+    std::vector<std::string> options_;
+};
+
+std::string shell_quote(const std::string &text);
+std::string read_whole_file(const std::string &path);
+void write_whole_file(const std::string &path, const std::string &data);
+// A file of the test fixtures directory (tests/fixtures/...).
+std::string fixture_path(const std::string &name);
+
+#endif

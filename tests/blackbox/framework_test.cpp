@@ -1,10 +1,209 @@
+// The command line as a whole: the framework's options, usage, dispatch,
+// start-up and shutdown, seen from outside in the simulated camera.
 #include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
 #include "camsim_run.h"
-TEST(Framework, Smoke) {
-  Camsim cam;
-  auto r = cam.debug({"-M", "gpio", "-w", "5", "-d", "1"});
-  EXPECT_EQ(r.out, "GPIO write id = 5, data = 1\n");
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
-  for (auto &l : cam.calls()) printf("%s\n", l.c_str());
+
+namespace {
+
+const std::string kVersion = "debug version: 1.2.0\n";
+const std::string kRule(80, '*');
+
+std::string program_usage(const std::string &prog)
+{
+    return prog + " usage:\n" + prog +
+           " [module option] \n"
+           "-M  --module [str]\tmodule name like spi/i2c/gpio/adc/sensor\n"
+           "-h  --help [str]\tdisplay module usage, module name like spi/i2c/gpio/adc/sensor \n"
+           "Note: use { " +
+           prog +
+           " -h [module name] } to get detail help!\n"
+           "modules name:\n"
+           "\tadc\tgpio\tpwm\tptz\tcpu\tmotor\tsdmmc\tdb\n"
+           "\tir\twifi\tmedia\tpt\tmtd\textdrv\n";
 }
+
+const std::string kGpioUsage = kRule +
+                               "\ngpio usage:\n"
+                               "debug -M gpio [option] \n"
+                               "-M  --module [module]\tmodule name: gpio\n"
+                               "-r  --read [hex]\tread gpio id, default[system_reset]\n"
+                               "-w  --write [hex]\twrite gpio id, default[system_reset]\n"
+                               "-d  --data [data]\tdata to written, defalut [0x0]\n"
+                               "-t  --time [digit]\tgpio opration times, default 1, [-1] means no timeout\n"
+                               "-D  --delay [digit]\tgpio opration delay [n]s, n>0, default 1\n"
+                               "-p  --input_config [config]\tgpio input config\n" +
+                               kRule + "\n";
+
+// What shutdown calls whichever module ran: the deinits of gpio and pwm.
+const std::vector<std::string> kDeinitCalls = {"gpio_close", "pwm_close"};
+
+// Error lines carry the source line; tests compare everything else.
+std::string without_line_numbers(const std::string &text)
+{
+    return std::regex_replace(text, std::regex("\\|[0-9]+\\): "), "|N): ");
+}
+
+TEST(Framework, WithoutAModuleOrHelpTargetPrintsTheTopLevelUsage)
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {}, {"-M"}, {"--module"}, {"-M", "gpio", "-M"}, {"-x", "gpio"}};
+    for (const auto &args : lines) {
+        Camsim cam;
+        CamsimResult r = cam.debug(args);
+        EXPECT_EQ(r.out, program_usage("debug"));
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(cam.calls(), kDeinitCalls);
+    }
+}
+
+TEST(Framework, HelpWithoutANamePrintsVersionThenTopLevelUsage)
+{
+    for (const auto &args : std::vector<std::vector<std::string>>{{"-h"}, {"--help"}, {"-M", "-h"}}) {
+        Camsim cam;
+        CamsimResult r = cam.debug(args);
+        EXPECT_EQ(r.out, kVersion + program_usage("debug"));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(cam.calls(), kDeinitCalls);
+    }
+}
+
+TEST(Framework, HelpForANamePrintsVersionThenThatUsageAndRunsNothing)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"-h", "gpio"}, kVersion + kGpioUsage},
+        {{"--help", "gpio"}, kVersion + kGpioUsage},
+        {{"-h", "gpio", "-M", "pwm"}, kVersion + kGpioUsage},
+        {{"-M", "pwm", "-d", "250", "-h", "gpio"}, kVersion + kGpioUsage},
+        {{"-h", "GPIO"}, kVersion},
+        {{"-h", "nosuch"}, kVersion},
+        {{"-h", std::string(300, 'g')}, kVersion},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        CamsimResult r = cam.debug(c.args);
+        EXPECT_EQ(r.out, c.out) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(cam.calls(), kDeinitCalls);
+    }
+}
+
+TEST(Framework, DispatchIsCaseSensitiveAndUnknownNamesRunNothing)
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {"-M", "GPIO"}, {"-M", "nosuch"}, {"-M", ""}, {"-M", std::string(200, 'x')}};
+    for (const auto &args : lines) {
+        Camsim cam;
+        CamsimResult r = cam.debug(args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(cam.calls(), kDeinitCalls);
+    }
+}
+
+TEST(Framework, TheLastModuleOptionChoosesTheModule)
+{
+    Camsim cam;
+    CamsimResult r = cam.debug({"-M", "nosuch", "--module", "gpio", "-r", "2"});
+    EXPECT_EQ(r.out, "===g_gpio_cfg(0,2)=======\nGPIO read id = 2, data = 0\n");
+    EXPECT_EQ(cam.calls(), (std::vector<std::string>{"gpio_read 2", "gpio_close", "gpio_close",
+                                                     "pwm_close"}));
+}
+
+TEST(Framework, UsageShowsTheProgramNameAsGivenCutTo255Characters)
+{
+    Camsim cam;
+    CamsimResult r = cam.run("ln -s \"$(command -v debug)\" /mnt/nand/camtool && /mnt/nand/camtool");
+    EXPECT_EQ(r.out, program_usage("/mnt/nand/camtool"));
+
+    std::string dir = "/mnt/nand/" + std::string(120, 'd') + "/" + std::string(120, 'e');
+    std::string prog = dir + "/debug";
+    r = cam.run("mkdir -p " + dir + " && ln -s \"$(command -v debug)\" " + prog + " && " + prog +
+                " -h");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kVersion + program_usage(prog.substr(0, 255)));
+}
+
+TEST(Framework, WithoutTheFlashStartUpFailsAndNoModuleRuns)
+{
+    Camsim cam;
+    cam.option("--no-nand");
+    CamsimResult r = cam.debug({"-M", "gpio", "-w", "1", "-d", "1"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(without_line_numbers(r.err),
+              "cp: cannot create regular file '/mnt/nand/cvdb.db': No such file or directory\n"
+              " ERROR  (osa_log|OSA_logInit|N): OSA_ipcMakeKey() \n"
+              " ERROR  (test|main|N): test_init failed!\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(cam.calls(), kDeinitCalls);
+}
+
+TEST(Framework, MissingDefaultDatabasesAreRestoredAndExistingOnesKept)
+{
+    Camsim cam;
+    CamsimResult r = cam.run("debug -M nosuch"
+                             " && cmp /opt/app/cvdb.db /mnt/nand/cvdb.db"
+                             " && cmp /opt/app/oem.db /mnt/nand2/oem.db"
+                             " && echo damaged > /mnt/nand/cvdb.db"
+                             " && rm /mnt/nand2/oem.db"
+                             " && debug -M nosuch"
+                             " && cat /mnt/nand/cvdb.db"
+                             " && cmp /opt/app/oem.db /mnt/nand2/oem.db && echo restored");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "damaged\nrestored\n");
+}
+
+TEST(Framework, TwoProgramsLoggingAtOnceLeaveWholeRecords)
+{
+    Camsim cam;
+    const int count = 300, size = 1024;
+    CamsimResult r = cam.run("camsim_logwriter A " + std::to_string(count) + " " +
+                             std::to_string(size) + " & camsim_logwriter B " +
+                             std::to_string(count) + " " + std::to_string(size) +
+                             " & wait && cp /mnt/nand/debug.log $CAMSIM_DIR/log");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log = cam.read_file("log");
+    ASSERT_EQ(log.size(), (size_t)(2 * count * size));
+    int next[2] = {0, 0};
+    for (size_t off = 0; off < log.size(); off += size) {
+        std::string rec = log.substr(off, size);
+        char tag = rec[0];
+        ASSERT_TRUE(tag == 'A' || tag == 'B') << "record at " << off;
+        std::string head = std::string(1, tag) + ":" + std::to_string(next[tag - 'A']++) + ":";
+        ASSERT_EQ(rec.compare(0, head.size(), head), 0) << "record at " << off;
+        std::string body = rec.substr(head.size(), size - head.size() - 1);
+        ASSERT_EQ(body, std::string(body.size(), tag)) << "torn record at " << off;
+        ASSERT_EQ(rec.back(), '\n');
+    }
+    EXPECT_EQ(next[0], count);
+    EXPECT_EQ(next[1], count);
+}
+
+TEST(Framework, InterruptsDuringOutputNeverHangTheTool)
+{
+    Camsim cam;
+    // Each run is interrupted at some point of its start-up or its output;
+    // whatever point that is, it must end (by the handler or before it is
+    // installed) and never wait for itself.
+    CamsimResult r = cam.run("i=0; while [ $i -lt 60 ]; do"
+                             "  debug -h gpio > /dev/null & pid=$!;"
+                             "  kill -INT $pid 2>/dev/null; kill -QUIT $pid 2>/dev/null;"
+                             "  wait $pid; s=$?;"
+                             "  case $s in 0|130|131) ;; *) echo bad status $s; exit 1;; esac;"
+                             "  i=$((i+1));"
+                             "done; echo done",
+                             240);
+    EXPECT_EQ(r.out, "done\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+} // namespace

@@ -1,0 +1,280 @@
+/* cv_db.cpp - db module: a small SQL console over the camera's configuration
+ * databases. Queries print a text table; statements come from the command
+ * line or from a file. Every statement runs under a process lock and a file
+ * lock that the camera's other programs honour too. */
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "cvdb.h"
+#include "debug.h"
+
+static char db_path[64];
+static char db_lock_path[64];
+static sqlite_handle db_handle;
+static pthread_rwlock_t db_rwlock = PTHREAD_RWLOCK_INITIALIZER;
+
+static const char db_table_list_sql[] = "select name from sqlite_master where type='table' order by name;";
+
+/* Query result text, and one column value of one row. */
+enum { DB_RESULT_SIZE = 2048, DB_CELL_SIZE = 256 };
+
+static const struct option db_options[] = {
+    {"module", required_argument, nullptr, 'M'},
+    {"select", required_argument, nullptr, 's'},
+    {"execute", required_argument, nullptr, 'e'},
+    {"file", required_argument, nullptr, 'f'},
+    {"database", required_argument, nullptr, 'd'},
+    {"table", no_argument, nullptr, 't'},
+    {nullptr, 0, nullptr, 0},
+};
+static const OptionHelp db_option_help[] = {
+    {"module", "module name: db"},
+    {"str", "Cmd inquiry string.for example -s \"select * from user;\""},
+    {"str", "Cmd execute string"},
+    {"file", "Filepath to execute"},
+    {"str", "Set database [cvdb, oem, sddb, log], default[cvdb]"},
+    {"", "List table name"},
+};
+
+static int db_select(const char *sql);
+
+static void db_show_current(void)
+{
+    OSA_printf("Current Database File: [%s] \n", db_path);
+}
+
+static int db_set_database(const char *name)
+{
+    /* Both databases share one lock file. */
+    if (strcmp(name, "cvdb") == 0) {
+        snprintf(db_path, sizeof db_path, "%s", "/mnt/nand/cvdb.db");
+        snprintf(db_lock_path, sizeof db_lock_path, "%s", "/tmp/db.fl");
+    } else if (strcmp(name, "oem") == 0) {
+        snprintf(db_path, sizeof db_path, "%s", "/mnt/nand2/oem.db");
+        snprintf(db_lock_path, sizeof db_lock_path, "%s", "/tmp/db.fl");
+    } else {
+        OSA_printf("Invalid Database '%s'! Optional: [cvdb, oem, sddb, log] \n", name);
+    }
+    db_show_current();
+    return 0;
+}
+
+static int db_con_init(void)
+{
+    if (access(db_path, F_OK) != 0) {
+        report_error("db=[%s] file not existed. \n", db_path);
+        return -1;
+    }
+    if (db_handle)
+        return 0;
+    if (sqlite_conn(db_path, "", &db_handle) != 0) {
+        db_handle = nullptr;
+        report_error("db init failed. \n");
+        db_show_current();
+        return -1;
+    }
+    return 0;
+}
+
+static int is_db_init(void)
+{
+    if (db_handle)
+        return 1;
+    report_error("db=[%s] not init. \n", db_path);
+    return 0;
+}
+
+static void db_disconnect(void)
+{
+    if (db_handle) {
+        sqlite_disconn(db_handle);
+        db_handle = nullptr;
+    }
+}
+
+static int db_lock(void)
+{
+    /* lockf needs the file open for writing: other programs, whatever
+     * their user, must be able to open it so (less the umask). */
+    int fd = open(db_lock_path, O_RDWR | O_CREAT, 0666);
+    if (fd < 0)
+        return -1;
+    pthread_rwlock_wrlock(&db_rwlock);
+    /* Length 0 from offset 0: the whole file, however long it grows. */
+    if (lockf(fd, F_LOCK, 0) != 0) {
+        close(fd);
+        pthread_rwlock_unlock(&db_rwlock);
+        return -1;
+    }
+    return fd;
+}
+
+static void db_unlock(int fd)
+{
+    if (fd == -1)
+        return;
+    pthread_rwlock_unlock(&db_rwlock);
+    lockf(fd, F_ULOCK, 0);
+    close(fd);
+}
+
+/* Appends at the end of the text in buf, never writing past cap bytes. */
+static void db_append(char *buf, size_t cap, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+static void db_append(char *buf, size_t cap, const char *fmt, ...)
+{
+    size_t len = strlen(buf);
+    if (len + 1 >= cap)
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(buf + len, cap - len, fmt, ap);
+    va_end(ap);
+}
+
+static int db_query(const char *sql, char *buf, size_t cap)
+{
+    if (!is_db_init())
+        return -1;
+    int fd = db_lock();
+    sqlite_stmt stmt = nullptr;
+    int columns = 0;
+    int rc = sqlite_query_record(db_handle, sql, &stmt, &columns);
+    if (rc != 0 || columns <= 0) {
+        if (stmt)
+            sqlite_clear_stmt(stmt);
+        db_unlock(fd);
+        OSA_printf("[0 Items, No Match Records!] \n");
+        return -1;
+    }
+    db_append(buf, cap, "\n");
+    for (int i = 0; i < columns; i++) {
+        const char *name = sqlite_query_column_name(db_handle, stmt, i);
+        if (name)
+            db_append(buf, cap, "%-16s", name);
+    }
+    char cell[DB_CELL_SIZE];
+    do {
+        db_append(buf, cap, "\n");
+        for (int i = 0; i < columns; i++) {
+            cell[0] = '\0';
+            sqlite_query_column_text(stmt, i, cell, sizeof cell);
+            db_append(buf, cap, i < columns - 1 ? "%-16s" : "%s", cell);
+        }
+        /* A full table takes no more rows; stepping on would only cost time. */
+        if (strlen(buf) + 1 >= cap)
+            break;
+    } while (sqlite_query_next(stmt) == 0);
+    db_append(buf, cap, "\n");
+    sqlite_clear_stmt(stmt);
+    db_unlock(fd);
+    return 0;
+}
+
+static int db_select(const char *sql)
+{
+    db_con_init(); /* a failure shows in the query */
+    char buf[DB_RESULT_SIZE];
+    memset(buf, 0, sizeof buf);
+    if (db_query(sql, buf, sizeof buf) != 0) {
+        db_disconnect();
+        OSA_printf("SQL: '%s' Failed!! \n", sql);
+        return -1;
+    }
+    OSA_printf("Query Result: %s \n", buf);
+    db_disconnect();
+    return 0;
+}
+
+static int db_execute(const char *sql)
+{
+    if (!is_db_init())
+        return -1;
+    int fd = db_lock();
+    sqlite_execute(db_handle, sql);
+    db_unlock(fd);
+    return 0;
+}
+
+static int db_execute_cmd(const char *sql)
+{
+    db_con_init();
+    db_execute(sql);
+    OSA_printf("End execute: '%s' \n", sql);
+    db_disconnect();
+    return 0;
+}
+
+static int db_execute_file(const char *path)
+{
+    db_con_init();
+    FILE *fp = fopen(path, "r");
+    if (fp) {
+        /* Whole lines of any length: a line cut in pieces would run as
+         * several broken statements (a cut DELETE could lose its WHERE). */
+        char *line = nullptr;
+        size_t size = 0;
+        while (getline(&line, &size, fp) != -1 && line[0] != '\0')
+            db_execute(line);
+        free(line);
+        fclose(fp);
+    }
+    db_disconnect();
+    return 0;
+}
+
+static void db_usage(void)
+{
+    print_module_usage(12, db_options, db_option_help, 6);
+    OSA_printf("DB table list: \n");
+    if (db_path[0] == '\0')
+        db_set_database("cvdb");
+    db_select(db_table_list_sql);
+}
+
+static int db_init_param(int argc, char **argv)
+{
+    int c;
+    optind = 0;
+    while ((c = getopt_long(argc, argv, "M:s:e:f:d:t", db_options, nullptr)) != -1) {
+        switch (c) {
+        case 's':
+            db_select(optarg);
+            break;
+        case 'e':
+            db_execute_cmd(optarg);
+            break;
+        case 'f':
+            db_execute_file(optarg);
+            break;
+        case 't':
+            db_select(db_table_list_sql);
+            break;
+        case 'd':
+            db_set_database(optarg);
+            break;
+        case 'M':
+            break;
+        default:
+            report_error("Unknow option. \n");
+            db_usage();
+            return 0;
+        }
+    }
+    return 0;
+}
+
+static int db_test_main(int argc, char **argv)
+{
+    restore_default_databases();
+    db_set_database("cvdb");
+    db_init_param(argc, argv);
+    return 0;
+}
+
+static ModuleDesc g_db_module = {"db", 12, db_test_main, db_usage, nullptr};
+DEBUG_MODULE(g_db_module)

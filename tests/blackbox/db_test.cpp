@@ -1,0 +1,283 @@
+// db_test.cpp - the db module run in the simulated camera on real SQLite
+// files, checked afterwards with the sqlite3 program in the same sandbox.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "camsim_run.h"
+
+namespace {
+
+const char kCvdbLine[] = "Current Database File: [/mnt/nand/cvdb.db] \n";
+const char kOemLine[] = "Current Database File: [/mnt/nand2/oem.db] \n";
+const char kTableListSql[] = "select name from sqlite_master where type='table' order by name;";
+
+const char kCvdbTables[] = "Query Result: \n"
+                           "name            \n"
+                           "audio\nimage\nnetwork\nosd\nports\nptz_presets\nsystem\nusers\nvideo\n"
+                           " \n";
+const char kOemTables[] = "Query Result: \n"
+                          "name            \n"
+                          "capability\nlens\noem_info\nsensor\n"
+                          " \n";
+
+const char kUsage[] =
+    "********************************************************************************\n"
+    "db usage:\n"
+    "debug -M db [option] \n"
+    "-M  --module [module]\tmodule name: db\n"
+    "-s  --select [str]\tCmd inquiry string.for example -s \"select * from user;\"\n"
+    "-e  --execute [str]\tCmd execute string\n"
+    "-f  --file [file]\tFilepath to execute\n"
+    "-d  --database [str]\tSet database [cvdb, oem, sddb, log], default[cvdb]\n"
+    "-t  --table\t\tList table name\n"
+    "********************************************************************************\n";
+
+// The error lines of stderr, without their source line numbers.
+std::string error_lines(const std::string &err)
+{
+    static const std::regex line_no("\\|[0-9]+\\): ");
+    std::string out;
+    size_t pos = 0;
+    while (pos < err.size()) {
+        size_t end = err.find('\n', pos);
+        end = end == std::string::npos ? err.size() : end + 1;
+        std::string line = err.substr(pos, end - pos);
+        if (line.rfind(" ERROR  (", 0) == 0)
+            out += std::regex_replace(line, line_no, "): ");
+        pos = end;
+    }
+    return out;
+}
+
+// A script line that runs the tool with these arguments, quoted.
+std::string debug_cmd(const std::vector<std::string> &args)
+{
+    std::string cmd = "debug";
+    for (auto &a : args)
+        cmd += " " + shell_quote(a);
+    return cmd;
+}
+
+// Makes /mnt/nand/cvdb.db (a first run restores it) and runs sql on it.
+std::string prepare_cvdb(const std::string &sql)
+{
+    return "debug -M db >/dev/null && sqlite3 /mnt/nand/cvdb.db " + shell_quote(sql) + " || exit 9; ";
+}
+
+} // namespace
+
+TEST(DbQuery, TablePadsEveryCellButTheLastOfARowAndPadsTheWholeHeader)
+{
+    Camsim cam;
+    CamsimResult r = cam.run(
+        prepare_cvdb("create table t(a, b, c);"
+                     "insert into t values('x', '0123456789abcdef', 'last');"
+                     "insert into t values('0123456789abcdef0123', 'y', NULL);"
+                     "insert into t values(7, '', 'a value longer than sixteen');") +
+        debug_cmd({"-M", "db", "-s", "select a, b, c as c_is_last from t order by rowid"}));
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "Query Result: \n"
+                                              "a               b               c_is_last       \n"
+                                              "x               0123456789abcdeflast\n"
+                                              "0123456789abcdef0123y               \n"
+                                              "7                               a value longer than sixteen\n"
+                                              " \n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbQuery, WideResultIsCutAt2047CharactersAndEachValueAt255)
+{
+    Camsim cam;
+    // 20 rows of a 300-character value: far more than the result holds.
+    CamsimResult r = cam.debug({"-M", "db", "-s",
+                                "with recursive c(n) as (select 1 union all select n + 1 from c "
+                                "where n < 20) select n, hex(zeroblob(150)) as v from c"});
+    std::string table = "\nn               v               ";
+    for (int n = 1; n <= 20; n++) {
+        char first[17];
+        snprintf(first, sizeof first, "%-16d", n);
+        table += "\n" + std::string(first) + std::string(255, '0');
+    }
+    table += "\n";
+    ASSERT_GT(table.size(), 2047u);
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "Query Result: " + table.substr(0, 2047) + " \n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(DbQuery, NoMatchAndFailingQueriesPrintNoRecordsThenFailed)
+{
+    Camsim cam;
+    CamsimResult r = cam.debug({"-M", "db", "-s", "select * from users where id = 99", "-s",
+                                "select * from no_such_table", "-s", "", "-s",
+                                "select name from users where id = 1"});
+    EXPECT_EQ(r.out, std::string(kCvdbLine) +
+                         "[0 Items, No Match Records!] \n"
+                         "SQL: 'select * from users where id = 99' Failed!! \n"
+                         "[0 Items, No Match Records!] \n"
+                         "SQL: 'select * from no_such_table' Failed!! \n"
+                         "[0 Items, No Match Records!] \n"
+                         "SQL: '' Failed!! \n"
+                         "Query Result: \nname            \nadmin\n \n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbExecute, StatementsChangeTheFileAndFailuresStillPrintEndExecute)
+{
+    Camsim cam;
+    CamsimResult r = cam.run(
+        debug_cmd({"-M", "db", "-e", "insert into ports values('ssh', 22)", "-e",
+                   "update ports set port = 8443 where name = 'https'", "-e", "this is not sql",
+                   "-e", "insert into ports values('http', 1)"}) +
+        " && sqlite3 /mnt/nand/cvdb.db 'select name, port from ports order by port'");
+    EXPECT_EQ(r.out, std::string(kCvdbLine) +
+                         "End execute: 'insert into ports values('ssh', 22)' \n"
+                         "End execute: 'update ports set port = 8443 where name = 'https'' \n"
+                         "End execute: 'this is not sql' \n"
+                         "End execute: 'insert into ports values('http', 1)' \n"
+                         "ssh|22\nhttp|80\nrtsp|554\nonvif|8080\nhttps|8443\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbExecute, FileRunsEachWholeLineHoweverLong)
+{
+    Camsim cam;
+    // The WHERE of the DELETE and the end of the INSERT lie far beyond 255
+    // characters: run in pieces, the DELETE would empty the table.
+    std::string long_value(700, 'v');
+    std::string file = cam.scratch() + "/statements.sql";
+    write_whole_file(file, "insert into ports values('ftp', 21);\n"
+                           "\n"
+                           "insert into ports values('" + long_value + "', 9);\n"
+                           "delete from users" + std::string(300, ' ') + "where name = 'guest';\n"
+                           "not a statement;\n"
+                           "update ports set port = 2121 where name = 'ftp'");
+    CamsimResult r = cam.run(
+        debug_cmd({"-M", "db", "-f", file, "-f", "/no/such/file.sql"}) +
+        " && sqlite3 /mnt/nand/cvdb.db \"select name from users order by id;"
+        " select port from ports where name = 'ftp';"
+        " select length(name), port from ports where port = 9\"");
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "admin\noperator\n2121\n700|9\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbSelect, DatabaseOptionActsOnTheStatementsAfterIt)
+{
+    Camsim cam;
+    CamsimResult r = cam.debug({"-M", "db", "-t", "-d", "oem", "-t", "-d", "sddb", "-t", "-d",
+                                "log", "-d", "OEM", "-d", "cvdb", "-t"});
+    const char invalid[] = "Invalid Database '%s'! Optional: [cvdb, oem, sddb, log] \n";
+    auto refused = [&](const char *name) {
+        char line[128];
+        snprintf(line, sizeof line, invalid, name);
+        return std::string(line);
+    };
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + kCvdbTables + kOemLine + kOemTables + refused("sddb") +
+                         kOemLine + kOemTables + refused("log") + kOemLine + refused("OEM") +
+                         kOemLine + kCvdbLine + kCvdbTables);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbSelect, OemStatementsChangeOnlyTheOemFile)
+{
+    Camsim cam;
+    CamsimResult r = cam.run(
+        debug_cmd({"-M", "db", "-d", "oem", "-e", "create table probe(x)"}) +
+        " >/dev/null && sqlite3 /mnt/nand2/oem.db \"select count(*) from sqlite_master where name = 'probe'\""
+        " && sqlite3 /mnt/nand/cvdb.db \"select count(*) from sqlite_master where name = 'probe'\"");
+    EXPECT_EQ(r.out, "1\n0\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbFailure, MissingDatabaseFileFailsEveryStatementWithItsOwnLines)
+{
+    Camsim cam;
+    std::string file = cam.scratch() + "/two.sql";
+    write_whole_file(file, "select 1;\nselect 2;\n");
+    // Without its default copy the file cannot be restored.
+    CamsimResult r = cam.run("rm /opt/app/cvdb.db && " +
+                             debug_cmd({"-M", "db", "-s", "select 1", "-e", "select 2", "-t", "-f",
+                                        file, "-f", "/no/such/file"}));
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "SQL: 'select 1' Failed!! \n" +
+                         "End execute: 'select 2' \n" + "SQL: '" + kTableListSql + "' Failed!! \n");
+    const std::string missing = " ERROR  (cv_db|db_con_init): db=[/mnt/nand/cvdb.db] file not existed. \n";
+    const std::string not_init = " ERROR  (cv_db|is_db_init): db=[/mnt/nand/cvdb.db] not init. \n";
+    EXPECT_EQ(error_lines(r.err), missing + not_init + missing + not_init + missing + not_init +
+                                      missing + not_init + not_init + missing);
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbFailure, DatabaseTheLibraryCannotOpenPrintsInitFailedAndTheCurrentFile)
+{
+    Camsim cam;
+    // A directory in the database's place: present, but no database.
+    CamsimResult r = cam.run("mkdir /mnt/nand/cvdb.db && " + debug_cmd({"-M", "db", "-s", "select 1"}));
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + kCvdbLine + "SQL: 'select 1' Failed!! \n");
+    EXPECT_EQ(error_lines(r.err), " ERROR  (cv_db|db_con_init): db init failed. \n"
+                                  " ERROR  (cv_db|is_db_init): db=[/mnt/nand/cvdb.db] not init. \n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbUsage, HelpListsTheDefaultDatabaseTablesAfterTheOptions)
+{
+    Camsim cam;
+    CamsimResult r = cam.debug({"-h", "db"});
+    EXPECT_EQ(r.out, std::string("debug version: 1.2.0\n") + kUsage + "DB table list: \n" + kCvdbLine +
+                         kCvdbTables);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbUsage, UnknownOptionOrMissingArgumentStopsTheOptionsAndListsTheCurrentTables)
+{
+    Camsim cam;
+    CamsimResult r = cam.run(debug_cmd({"-M", "db", "-d", "oem", "-x", "-e", "create table probe(x)"}) +
+                             "; echo status=$?; " + debug_cmd({"-M", "db", "-s"}) +
+                             "; sqlite3 /mnt/nand2/oem.db \"select count(*) from sqlite_master where name = 'probe'\"");
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + kOemLine + kUsage + "DB table list: \n" + kOemTables +
+                         "status=0\n" + kCvdbLine + kUsage + "DB table list: \n" + kCvdbTables + "0\n");
+    EXPECT_EQ(error_lines(r.err), " ERROR  (cv_db|db_init_param): Unknow option. \n"
+                                  " ERROR  (cv_db|db_init_param): Unknow option. \n");
+}
+
+TEST(DbLock, ToolWaitsForAnotherHolderOfTheLockFileAndLeavesTheFile)
+{
+    Camsim cam;
+    CamsimResult r = cam.run(
+        "lockf_hold /tmp/db.fl 4000 /tmp/released >/tmp/holder.out & "
+        "i=0; until grep -q locked /tmp/holder.out 2>/dev/null; do"
+        "  i=$((i + 1)); [ $i -lt 600 ] || exit 9; sleep 0.1; done; " +
+        debug_cmd({"-M", "db", "-e", "insert into ports values('held', 1)"}) +
+        " && if [ -e /tmp/released ]; then echo after-release; else echo before-release; fi"
+        " && wait && test -e /tmp/db.fl && echo lock-file-kept"
+        " && sqlite3 /mnt/nand/cvdb.db \"select port from ports where name = 'held'\"");
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "End execute: 'insert into ports values('held', 1)' \n" +
+                         "after-release\nlock-file-kept\n1\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DbLock, ConcurrentToolsLoseNoInsertedRow)
+{
+    Camsim cam;
+    const int tools = 4, rows = 25;
+    std::string script = prepare_cvdb("create table hits(tool, n);");
+    for (int t = 0; t < tools; t++) {
+        std::string file = cam.scratch() + "/hits" + std::to_string(t) + ".sql";
+        std::string text;
+        for (int n = 0; n < rows; n++)
+            text += "insert into hits values(" + std::to_string(t) + ", " + std::to_string(n) + ");\n";
+        write_whole_file(file, text);
+        script += debug_cmd({"-M", "db", "-f", file}) + " >/dev/null & ";
+    }
+    script += "wait; sqlite3 /mnt/nand/cvdb.db 'select count(*), count(distinct tool * 100 + n) from hits'";
+    CamsimResult r = cam.run(script, 300);
+    EXPECT_EQ(r.out, "100|100\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}

@@ -1,0 +1,270 @@
+/* cv_cpu.cpp - cpu module: samples the processor load from the kernel's
+ * tick counters at a fixed interval, prints one coloured line per cycle,
+ * keeps an uncoloured copy in a log file and ends with a summary. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "cv_cpu.h"
+#include "debug.h"
+
+#define CPU_VERSION "1.0.2"
+#define CPU_LOG_NAME_SIZE 64
+
+static int32_t g_cpu_count = 60;
+static int32_t g_cpu_delay = 1; /* seconds */
+static char g_cpu_log_name[CPU_LOG_NAME_SIZE] = "/tmp/cpulog.txt";
+
+/* The previous sample, kept between calls of cpu_sample. */
+static CpuTicks g_cpu_ticks;
+
+static const struct option cpu_options[] = {
+    {"module", required_argument, nullptr, 'M'},
+    {"delay", required_argument, nullptr, 'd'},
+    {"count", required_argument, nullptr, 'c'},
+    {"log", required_argument, nullptr, 'l'},
+    {"version", no_argument, nullptr, 'v'},
+    {nullptr, 0, nullptr, 0},
+};
+static const OptionHelp cpu_option_help[] = {
+    {"module", "module name: cpu"},
+    {"digit", "cpu check interval seconds, defalut [1]s"},
+    {"digit", "cpu repeat count times, defalut [60]"},
+    {"file", "cpu log file, default[/tmp/cpulog.txt]"},
+    {"", "cpu version information"},
+};
+
+static void cpu_usage(void)
+{
+    print_module_usage(8, cpu_options, cpu_option_help, 5);
+}
+
+static void cpu_print_version(void)
+{
+    OSA_printf("CPU version: %s\n", CPU_VERSION);
+}
+
+static int cpu_init_param(int argc, char **argv)
+{
+    int ok = 1;
+    int c;
+    optind = 0;
+    while (ok && (c = getopt_long(argc, argv, "M:d:c:l:v", cpu_options, nullptr)) != -1) {
+        switch (c) {
+        case 'v':
+            cpu_print_version();
+            break;
+        case 'c':
+            g_cpu_count = (int32_t)strtoul(optarg, nullptr, 0);
+            if (g_cpu_count <= 0) {
+                report_error("Cpu count must > 0\n");
+                ok = 0;
+            }
+            break;
+        case 'd':
+            g_cpu_delay = (int32_t)strtoul(optarg, nullptr, 0);
+            if (g_cpu_delay <= 0) {
+                report_error("Cpu delay must > 0\n");
+                ok = 0;
+            }
+            break;
+        case 'l':
+            if (strlen(optarg) < sizeof g_cpu_log_name) {
+                memcpy(g_cpu_log_name, optarg, strlen(optarg) + 1);
+            } else {
+                report_error("Cpu log name length must < 64!\n");
+                ok = 0;
+            }
+            break;
+        case 'M':
+            break;
+        case '?':
+            report_error("Unknow option\n");
+            ok = 0;
+            break;
+        default:
+            break;
+        }
+    }
+    if (!ok) {
+        cpu_usage();
+        return -1;
+    }
+    return 0;
+}
+
+int cpu_scan_stat(FILE *fp, CpuTicks *ticks)
+{
+    char token[5];
+    /* Zero, so that a short record on an older kernel leaves no garbage. */
+    unsigned long user = 0, nice = 0, system = 0, idle = 0;
+    unsigned long iowait = 0, irq = 0, softirq = 0, steal = 0;
+    for (;;) {
+        int n = fscanf(fp, "%4s %lu %lu %lu %lu %lu %lu %lu %lu %*[^\n]", token, &user, &nice,
+                       &system, &idle, &iowait, &irq, &softirq, &steal);
+        if (n == EOF)
+            return -1;
+        if (n >= 1 && strcmp(token, "cpu") == 0)
+            break;
+    }
+    ticks->user_nice = (uint64_t)user + nice;
+    ticks->nice = nice;
+    ticks->system_all = (uint64_t)system + irq + softirq;
+    ticks->idle = idle;
+    ticks->iowait = iowait;
+    ticks->irq = irq;
+    ticks->softirq = softirq;
+    ticks->steal = steal;
+    ticks->total = (uint64_t)user + nice + system + idle + iowait + irq + softirq + steal;
+    return 0;
+}
+
+int cpu_scan_self(FILE *fp, CpuTicks *ticks)
+{
+    unsigned long utime = 0, stime = 0, cutime = 0, cstime = 0;
+    int n = fscanf(fp, "%*d %*s %*s %*d %*d %*d %*d %*d %*d %*d %*d %*d %*d %lu %lu %lu %lu",
+                   &utime, &stime, &cutime, &cstime);
+    if (n == EOF)
+        n = 0;
+    ticks->process = (uint64_t)utime + stime + cutime + cstime;
+    return n;
+}
+
+/* current - previous; a counter that went backwards (the kernel's iowait
+ * may) counts as no time rather than wrapping round to 2^64. */
+static double cpu_delta(uint64_t current, uint64_t previous)
+{
+    return current >= previous ? (double)(current - previous) : 0.0;
+}
+
+int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load)
+{
+    static const CpuTicks none = {};
+    if (memcmp(previous, &none, sizeof none) == 0) {
+        *previous = *current;
+        return 0;
+    }
+    double total = cpu_delta(current->total, previous->total);
+    double user = cpu_delta(current->user_nice, previous->user_nice);
+    double nice = cpu_delta(current->nice, previous->nice);
+    double sys = cpu_delta(current->system_all, previous->system_all);
+    double idle = cpu_delta(current->idle, previous->idle);
+    double iowait = cpu_delta(current->iowait, previous->iowait);
+    double irq = cpu_delta(current->irq, previous->irq);
+    double softirq = cpu_delta(current->softirq, previous->softirq);
+    double steal = cpu_delta(current->steal, previous->steal);
+    double process = cpu_delta(current->process, previous->process);
+    *previous = *current;
+    /* No tick passed: there is no interval to divide by, keep the last load. */
+    if (total == 0.0)
+        return -1;
+    load->user = (user * 100.0) / total;
+    load->nice = (nice * 100.0) / total;
+    load->sys = (sys * 100.0) / total;
+    load->idle = (idle * 100.0) / total;
+    load->iowait = (iowait * 100.0) / total;
+    load->irq = (irq * 100.0) / total;
+    load->softirq = (softirq * 100.0) / total;
+    load->steal = (steal * 100.0) / total;
+    load->process = (process * 100.0) / total;
+    load->cpu = 100.0 - (idle * 100.0) / total;
+    return 0;
+}
+
+int cpu_sample(CpuLoad *load)
+{
+    CpuTicks current = {};
+    FILE *fp = fopen("/proc/stat", "r");
+    if (!fp) {
+        fprintf(stderr,
+                "\033[0;31mError: /proc/stat not found. Is the /proc filesystem mounted?\n\033[0;39m \n");
+        return -1;
+    }
+    int found = cpu_scan_stat(fp, &current);
+    if (fclose(fp) != 0 || found != 0)
+        return -1;
+
+    fp = fopen("/proc/self/stat", "r");
+    if (!fp) {
+        fprintf(stderr, "\033[0;31mError: /proc/self/stat not found. Is the /proc filesystem "
+                        "mounted?\n\033[0;39m \n");
+        return -1;
+    }
+    if (cpu_scan_self(fp, &current) < 4) {
+        fprintf(stderr, "\033[0;31mError: Failed to get process load information.\n\033[0;39m \n");
+        fclose(fp);
+        return -1;
+    }
+    if (fclose(fp) != 0)
+        return -1;
+    return cpu_update_load(&g_cpu_ticks, &current, load);
+}
+
+/* seconds × 1000 does not fit 32 bits beyond about 49 days: sleep in pieces. */
+static void cpu_sleep_seconds(int32_t seconds)
+{
+    uint64_t ms = (uint64_t)seconds * 1000u;
+    while (ms > 0) {
+        uint32_t step = ms > UINT32_MAX ? UINT32_MAX : (uint32_t)ms;
+        if (OSA_sleepMsec(step) != 0)
+            return; /* a signal: the caller looks at the stop flag */
+        ms -= step;
+    }
+}
+
+static int cpu_test_main(int argc, char **argv)
+{
+    if (cpu_init_param(argc, argv) != 0)
+        return 0;
+
+    FILE *log = fopen(g_cpu_log_name, "wb");
+    if (log)
+        printf("\033[1;32mCreate cpu log: %s\n\033[0;39m \n", g_cpu_log_name);
+    else
+        fprintf(stderr, "\033[0;31mError: Can't create log %s\n\033[0;39m \n", g_cpu_log_name);
+    printf("\033[1;32mARM LOAD RUNNING FOR COUNT: %d \n\033[0;39m \n", g_cpu_count);
+
+    CpuLoad load = {};
+    double maximum = 0.0, minimum = 100.0, sum = 0.0;
+    int printed = 0;
+    /* 64 bits: with a count of INT32_MAX the index must still pass it. */
+    int64_t cycle = 0;
+    while (!g_stop_flag) {
+        cpu_sample(&load);
+        if (cycle > 0 && cycle <= g_cpu_count) {
+            if (maximum < load.cpu)
+                maximum = load.cpu;
+            if (minimum > load.cpu)
+                minimum = load.cpu;
+            sum += load.cpu;
+            printed++;
+            /* The log gets the terminal line without its colours. */
+            char line[128];
+            snprintf(line, sizeof line,
+                     "CPU:%3.0f%% (sys:%3.0f%% user:%3.0f%% wait:%3.0f%% steal:%3.0f%%)", load.cpu,
+                     load.sys, load.user, load.iowait, load.steal);
+            if (log)
+                fprintf(log, "%s\n", line);
+            printf("\033[1;32m%s\033[0;39m \n", line);
+        } else if (cycle > g_cpu_count) {
+            g_stop_flag = 1;
+        }
+        cycle++;
+        cpu_sleep_seconds(g_cpu_delay);
+    }
+
+    /* With no cycle printed this is 0/0: the summary shows NaN. */
+    double average = sum / (double)printed;
+    char line[128];
+    snprintf(line, sizeof line, "Average:%4.3f%%   Max:%4.2f%%  Min:%4.2f%%", average, maximum,
+             minimum);
+    if (log) {
+        fprintf(log, "%s\n", line);
+        fclose(log);
+    }
+    printf("\033[1;32m%s\033[0;39m \n", line);
+    return 0;
+}
+
+static ModuleDesc g_cpu_module = {"cpu", 8, cpu_test_main, cpu_usage, nullptr};
+DEBUG_MODULE(g_cpu_module)

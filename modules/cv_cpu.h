@@ -1,0 +1,49 @@
+/* cv_cpu.h - the cpu monitor's sample arithmetic, for the module's tests. */
+#ifndef CV_CPU_H
+#define CV_CPU_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+/* Kernel tick counters of one sample; all zero means no sample yet. */
+typedef struct CpuTicks {
+    uint64_t user_nice; /* user + nice */
+    uint64_t nice;
+    uint64_t system_all; /* system + irq + softirq */
+    uint64_t idle;
+    uint64_t iowait;
+    uint64_t irq;
+    uint64_t softirq;
+    uint64_t steal;
+    uint64_t total;   /* user + nice + system + idle + iowait + irq + softirq + steal */
+    uint64_t process; /* utime + stime + cutime + cstime of this process */
+} CpuTicks;
+
+/* Percentages of the interval between two samples. */
+typedef struct CpuLoad {
+    double user; /* includes nice */
+    double nice;
+    double sys; /* includes irq and softirq */
+    double idle;
+    double iowait;
+    double irq;
+    double softirq;
+    double steal;
+    double cpu; /* everything but idle */
+    double process;
+} CpuLoad;
+
+/* Reads the aggregate "cpu" record of a /proc/stat stream into the eight
+ * system counters and the total of ticks; 0 when found, -1 otherwise. */
+int cpu_scan_stat(FILE *fp, CpuTicks *ticks);
+/* Reads utime, stime, cutime and cstime of a /proc/<pid>/stat stream into
+ * the process total; the number of those four values read. */
+int cpu_scan_self(FILE *fp, CpuTicks *ticks);
+/* Takes the current counters: the first call only stores them; later calls
+ * write the load of the interval since the stored ones and store the new
+ * ones. 0 when it primed or wrote a load, -1 when there was no interval. */
+int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load);
+
+int cpu_sample(CpuLoad *load);
+
+#endif

@@ -1,0 +1,375 @@
+/* cv_sdmmc.cpp - sdmmc module: find the SD card's device node, mount it on
+ * /mnt/mmc, wipe its partition table and format it FAT32, repair it, and on
+ * the mounted card report the capacity, time a write and a read, and fill it
+ * with files. The card is worked on by the camera's shell programs. */
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include "cvsys.h"
+#include "debug.h"
+
+/* Probed in this order; the card must be the only one present. */
+static const char *const sdmmc_device_nodes[] = {
+    "/dev/mmcblk0",
+    "/dev/mmcblk1",
+    "/dev/mmcblk2",
+    "/dev/mmcblk3",
+};
+
+#define SDMMC_MOUNT_POINT "/mnt/mmc"
+
+static const char *g_sdmmc_device = "";  /* set by sdmmc_detect */
+static uint32_t g_sdmmc_fill_count = 128; /* files written by the fill test */
+static uint32_t g_sdmmc_fill_size = 128;  /* MB per fill file */
+
+static const unsigned long sdmmc_max_fill_count = 40960;
+static const unsigned long sdmmc_max_fill_size = 1024;
+
+enum { SDMMC_OPT_INIT = 1 };
+
+static const struct option sdmmc_options[] = {
+    {"module", required_argument, nullptr, 'M'},
+    {"filenum", required_argument, nullptr, 'n'},
+    {"filesize", required_argument, nullptr, 'z'},
+    {"info", no_argument, nullptr, 'i'},
+    {"init", no_argument, nullptr, SDMMC_OPT_INIT},
+    {"speed", no_argument, nullptr, 's'},
+    {"repair", no_argument, nullptr, 'r'},
+    {"format", no_argument, nullptr, 'f'},
+    {"filling", no_argument, nullptr, 'F'},
+    {"mount", no_argument, nullptr, 'm'},
+    {nullptr, 0, nullptr, 0},
+};
+/* The -z help shows [1-4096]; the bound enforced is 1024, as its rejection
+ * message says. */
+static const OptionHelp sdmmc_option_help[] = {
+    {"module", "module name: sdmmc"},
+    {"digit", "sdmmc filling file numbers [n], default 128, [1-40960]"},
+    {"digit", "sdmmc filling file echo filesize [n]MB, default 128MB, [1-4096]"},
+    {"", "sdmmc base information(blocksize, total size, freesize, usesize)."},
+    {"", "Sdmmc init device."},
+    {"", "sdmmc check read and write speed."},
+    {"", "Repair sdmmc disk."},
+    {"", "Format sdmmc disk."},
+    {"", "Filling sdmmc disk to full."},
+    {"", "Mount sdmmc."},
+};
+
+static void sdmmc_usage(void)
+{
+    print_module_usage(10, sdmmc_options, sdmmc_option_help, 10);
+}
+
+/* 1: exactly one node exists and is selected; 0: none; -1: two or more. */
+static int sdmmc_detect(void)
+{
+    int count = 0;
+    for (const char *node : sdmmc_device_nodes) {
+        if (access(node, F_OK) != 0)
+            continue;
+        count++;
+        if (count > 1)
+            return -1;
+        g_sdmmc_device = node;
+    }
+    return count == 1 ? 1 : 0;
+}
+
+/* The card driver needs no reset on this camera. */
+static void sdmmc_device_reinit(void)
+{
+}
+
+static int sdmmc_init(void)
+{
+    int r = sdmmc_detect();
+    if (r == 1)
+        return 0;
+    if (r == 0) {
+        OSA_printf("SD/mmc isn't inserted, please check again!\n");
+        return -1;
+    }
+    OSA_printf("SD/mmc has error, try to reinit!\n");
+    sdmmc_device_reinit();
+    OSA_sleepMsec(1000);
+    r = sdmmc_detect();
+    if (r == 1) {
+        OSA_printf("SD/mmc inserted!\n");
+        return 0;
+    }
+    if (r == -1) {
+        report_error("SD/mmc has error, reinit faild!\n");
+        return -1;
+    }
+    OSA_printf("SD/mmc isn't inserted, please check again!\n");
+    report_error("SD/mmc has unknow error!\n");
+    return -1;
+}
+
+/* About two seconds: the caches go, then the card's writes are forced out. */
+static void sdmmc_flush_caches(void)
+{
+    cv_free_system_caches();
+    OSA_sleepMsec(1000);
+    OSA_system("sync");
+    OSA_sleepMsec(1000);
+}
+
+/* A card filesystem mounted anywhere counts as mounted: nothing to do. */
+static int sdmmc_mount(void)
+{
+    if (OSA_system("df | grep mmcblk > /dev/null 2>&1") == 0)
+        return 0;
+    if (sdmmc_init() != 0)
+        return -1;
+    char cmd[256];
+    snprintf(cmd, sizeof cmd, "mount -t vfat %s " SDMMC_MOUNT_POINT " -o async,umask=000",
+             g_sdmmc_device);
+    return OSA_system(cmd);
+}
+
+/* The filesystem goes on the whole device, so the partition entries go
+ * first. fdisk's result is not judged; mkdosfs's is. */
+static int sdmmc_format_disk(void)
+{
+    if (sdmmc_init() != 0)
+        return -1;
+    char cmd[256];
+    snprintf(cmd, sizeof cmd, "fdisk %s", g_sdmmc_device);
+    FILE *fdisk = OSA_popen(cmd, "w");
+    if (!fdisk) {
+        OSA_printf("fdisk %s failed!\n", g_sdmmc_device);
+        return -1;
+    }
+    /* fdisk quits at once when it cannot open the card, before reading its
+     * commands; writing to it then must fail, not kill the tool. Set after
+     * the popen so that fdisk keeps the default action. */
+    void (*old_pipe_action)(int) = signal(SIGPIPE, SIG_IGN);
+    static const char script[] = "d1\nd2\nd3\nd4\n w\n";
+    for (size_t i = 0; script[i] != '\0'; i++) {
+        fputc(script[i], fdisk);
+        if (script[i + 1] == '\n')
+            OSA_sleepMsec(500);
+    }
+    OSA_pclose(fdisk);
+    signal(SIGPIPE, old_pipe_action);
+    sdmmc_flush_caches();
+    OSA_sleepMsec(1000);
+
+    snprintf(cmd, sizeof cmd, "time mkdosfs -I -F 32 %s", g_sdmmc_device);
+    if (OSA_system(cmd) == 0) {
+        sdmmc_flush_caches();
+        return 0;
+    }
+    OSA_printf("Sd/mmc format failed!\n");
+    return -1;
+}
+
+static int sdmmc_repair_disk(void)
+{
+    if (sdmmc_init() != 0)
+        return -1;
+    char cmd[256];
+    snprintf(cmd, sizeof cmd, "time dosfsck -a -v -V %s", g_sdmmc_device);
+    if (OSA_system(cmd) == 0) {
+        OSA_printf("Sd/mmc repair %s success!\n", g_sdmmc_device);
+        return 0;
+    }
+    OSA_printf("Sd/mmc repair %s faild!\n", g_sdmmc_device);
+    return -1;
+}
+
+/* Byte counts of the mounted card. */
+typedef struct SdmmcFigures {
+    uint64_t block_size;
+    uint64_t total;
+    uint64_t free; /* every free block, also those kept for root */
+} SdmmcFigures;
+
+/* On failure the caller prints no figures: there are none. */
+static int sdmmc_read_figures(SdmmcFigures *figures, const char *func, int line)
+{
+    struct statfs64 fs;
+    if (statfs64(SDMMC_MOUNT_POINT, &fs) != 0) {
+        report_error_at(OSA_sourceName(__FILE__), func, line, "statfs %s failed: %s\n",
+                        SDMMC_MOUNT_POINT, strerror(errno));
+        return -1;
+    }
+    figures->block_size = (uint64_t)fs.f_bsize;
+    figures->total = (uint64_t)fs.f_blocks * figures->block_size;
+    figures->free = (uint64_t)fs.f_bfree * figures->block_size;
+    return 0;
+}
+
+static double sdmmc_gb(uint64_t bytes)
+{
+    return (double)(bytes >> 20) / 1024.0;
+}
+
+static int sdmmc_info(void)
+{
+    if (sdmmc_mount() != 0) {
+        report_error("sdmmc mount failed!\n");
+        return -1;
+    }
+    SdmmcFigures fig;
+    if (sdmmc_read_figures(&fig, __func__, __LINE__) != 0)
+        return -1;
+    uint64_t used = fig.total - fig.free;
+    OSA_printf("Block = %llu KB \n", (unsigned long long)(fig.block_size >> 10));
+    OSA_printf("Total = %llu B = %llu KB = %llu MB = %.2f GB\n", (unsigned long long)fig.total,
+               (unsigned long long)(fig.total >> 10), (unsigned long long)(fig.total >> 20),
+               sdmmc_gb(fig.total));
+    OSA_printf("Free = %llu KB = %llu MB = %.2f GB\n", (unsigned long long)(fig.free >> 10),
+               (unsigned long long)(fig.free >> 20), sdmmc_gb(fig.free));
+    OSA_printf("Use = %llu KB = %llu MB = %.2f GB\n", (unsigned long long)(used >> 10),
+               (unsigned long long)(used >> 20), sdmmc_gb(used));
+    return 0;
+}
+
+/* The durations come from "time" and dd themselves; the cache flush between
+ * makes the read come from the card, not from memory. */
+static int sdmmc_test_speed(void)
+{
+    if (sdmmc_mount() != 0) {
+        report_error("sdmmc mount failed!\n");
+        return -1;
+    }
+    OSA_system("time dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/empty.file bs=128k count=1k ");
+    sdmmc_flush_caches();
+    OSA_system("time dd if=" SDMMC_MOUNT_POINT "/empty.file of=/dev/null bs=128k count=1k ");
+    OSA_sleepMsec(1000);
+    OSA_system("rm -rf " SDMMC_MOUNT_POINT "/empty.file");
+    return 0;
+}
+
+/* Writes the requested number of files whatever the free space: on a full
+ * card the remaining dd commands just fail. An interrupt stops it before
+ * the next file. */
+static int sdmmc_filling_disk(void)
+{
+    if (sdmmc_mount() != 0) {
+        report_error("sdmmc mount failed!\n");
+        return -1;
+    }
+    SdmmcFigures fig;
+    if (sdmmc_read_figures(&fig, __func__, __LINE__) != 0)
+        return -1;
+    int result = 0;
+    OSA_printf("All size = %llu MB, free size = %llu MB \n", (unsigned long long)(fig.total >> 20),
+               (unsigned long long)(fig.free >> 20));
+    OSA_printf("Try to filling sdmmc by creating %d files, echo file size %d MB \n",
+               (int)g_sdmmc_fill_count, (int)g_sdmmc_fill_size);
+    uint32_t i = 0;
+    while (i < g_sdmmc_fill_count && !g_stop_flag) {
+        OSA_printf("Create %s/file%d \n", SDMMC_MOUNT_POINT, (int)i);
+        char cmd[256];
+        snprintf(cmd, sizeof cmd,
+                 "dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/file%d  bs=128k count=%u > /dev/null 2>&1",
+                 (int)i, g_sdmmc_fill_size * 8u);
+        OSA_system(cmd);
+        if ((i + 1) % 32 == 0) {
+            if (sdmmc_read_figures(&fig, __func__, __LINE__) == 0)
+                OSA_printf("Free size = %llu MB \n", (unsigned long long)(fig.free >> 20));
+            else
+                result = -1;
+        }
+        OSA_sleepMsec(1000);
+        i++;
+    }
+    OSA_printf("Create total %d files \n", (int)i);
+    if (sdmmc_read_figures(&fig, __func__, __LINE__) == 0)
+        OSA_printf("Free size = %llu MB \n", (unsigned long long)(fig.free >> 20));
+    else
+        result = -1;
+    sdmmc_flush_caches();
+    return result;
+}
+
+/* Checks the whole converted value, so that a number past 32 bits is not
+ * taken for its low bits. */
+static int sdmmc_bounded_number(const char *text, unsigned long max, uint32_t *value)
+{
+    unsigned long v = strtoul(text, nullptr, 0);
+    if (v < 1 || v > max)
+        return -1;
+    *value = (uint32_t)v;
+    return 0;
+}
+
+static int sdmmc_init_param(int argc, char **argv)
+{
+    int ok = 1;
+    int c;
+    optind = 0;
+    while (ok && (c = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, nullptr)) != -1) {
+        switch (c) {
+        case 'M':
+            break;
+        case 'n':
+            if (sdmmc_bounded_number(optarg, sdmmc_max_fill_count, &g_sdmmc_fill_count) != 0) {
+                report_error("filling file numbers must in [1-40960]!\n");
+                ok = 0;
+            }
+            break;
+        case 'z':
+            if (sdmmc_bounded_number(optarg, sdmmc_max_fill_size, &g_sdmmc_fill_size) != 0) {
+                report_error("filling file size must in [1-1024]!\n");
+                ok = 0;
+            }
+            break;
+        case 'm':
+            if (sdmmc_mount() != 0)
+                report_error("sdmmc mount faild!\n");
+            break;
+        case 's':
+            if (sdmmc_test_speed() != 0)
+                report_error("sdmmc test speed faild!\n");
+            break;
+        case 'i':
+            if (sdmmc_info() != 0)
+                report_error("sdmmc check information faild!\n");
+            break;
+        case 'r':
+            if (sdmmc_repair_disk() != 0)
+                report_error("sdmmc repair disk faild!\n");
+            break;
+        case 'f':
+            sdmmc_device_reinit();
+            if (sdmmc_format_disk() != 0)
+                report_error("sdmmc format disk faild!\n");
+            break;
+        case 'F':
+            if (sdmmc_filling_disk() != 0)
+                report_error("sdmmc filling disk faild!\n");
+            break;
+        case SDMMC_OPT_INIT:
+            sdmmc_device_reinit();
+            break;
+        case '?':
+            report_error("Unknow option\n");
+            ok = 0;
+            break;
+        default:
+            break;
+        }
+    }
+    if (!ok) {
+        sdmmc_usage();
+        exit(-1);
+    }
+    return 0;
+}
+
+static int sdmmc_test_main(int argc, char **argv)
+{
+    return sdmmc_init_param(argc, argv);
+}
+
+static ModuleDesc g_sdmmc_module = {"sdmmc", 10, sdmmc_test_main, sdmmc_usage, nullptr};
+DEBUG_MODULE(g_sdmmc_module)

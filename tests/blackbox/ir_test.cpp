@@ -1,0 +1,179 @@
+// ir module: IR-cut switching, the dated result and its fixed-size log record.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "camsim_run.h"
+
+namespace {
+
+const std::string kRule(80, '*');
+const std::string kUsage = kRule +
+                           "\nir usage:\n"
+                           "debug -M ir [option] \n"
+                           "-M  --module [module]\tmodule name: IR\n"
+                           "-l  --ir-led [hex]\tset IR-led status\n"
+                           "-c  --ir-cut [hex]\tset IR-cut status\n"
+                           "-m  --mode [digit]\tIR test mode\n"
+                           "-t  --time [digit]\tIR opration times, default 10, [-1] means no timeout\n"
+                           "-d  --delay [digit]\tIR opration delay [n]ms, n>0, default 500\n" +
+                           kRule + "\n\nIR test mode: \n"
+                                   "IR-led on, switch IR-cut \n"
+                                   "IR-led off, switch IR-cut \n"
+                                   "switch IR-cut and IR-led, on the same\n"
+                                   "switch IR-cut and IR-led, diffrent each other\n";
+
+// The result text as logged; the date is the clock's, in the asctime form.
+const std::string kResult = "Test date: [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] "
+                            "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\n"
+                            "\t IR-cut result: success\n\t use time: ([0-9]+)s \n";
+const std::string kPrinted = "\x1b\\[0;32m" + kResult + "\x1b\\[0;39m \n";
+
+// The IR-cut line of the simulated board is 13; it goes 0, 1, 0, ...
+std::vector<std::string> cut_sequence(size_t count)
+{
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < count; i++)
+        lines.push_back(i % 2 ? "gpio_write 13 1" : "gpio_write 13 0");
+    return lines;
+}
+
+std::vector<std::string> cut_writes(const Camsim &cam)
+{
+    std::vector<std::string> lines;
+    for (const auto &line : cam.calls())
+        if (line.rfind("gpio_write ", 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+// Checks one 1024-byte record: the result text, then zero bytes to the end.
+void expect_record(const std::string &record, const std::string &seconds)
+{
+    ASSERT_EQ(record.size(), 1024u);
+    std::string text = record.substr(0, record.find('\0'));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text, m, std::regex(kResult))) << text;
+    EXPECT_EQ(m[1].str(), seconds);
+    EXPECT_EQ(record.find_first_not_of('\0', text.size()), std::string::npos);
+}
+
+TEST(Ir, SwitchesTheCutLineTheGivenNumberOfTimesStartingWithZero)
+{
+    struct Case {
+        std::vector<std::string> args;
+        size_t writes;
+    } cases[] = {
+        {{"-t", "3", "-d", "1"}, 3},
+        {{"-t", "0"}, 0},
+        {{"-m", "2", "-d", "1"}, 10},
+        {{"-m", "3", "-t", "0x4", "-d", "1"}, 4},
+        {{"-l", "1", "-c", "0", "-t", "2", "-d", "1"}, 2},
+        {{"--mode", "1", "--time", "1", "--delay", "1", "--ir-cut", "1"}, 1},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        std::vector<std::string> args = {"-M", "ir"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        CamsimResult r = cam.debug(args);
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(r.out, m, std::regex(kPrinted))) << c.args[0] << r.out;
+        EXPECT_EQ(m.size() > 1 ? m[1].str() : "", "0") << c.args[0];
+        EXPECT_EQ(r.err, "") << c.args[0];
+        EXPECT_EQ(r.status, 0) << c.args[0];
+        EXPECT_EQ(cut_writes(cam), cut_sequence(c.writes)) << c.args[0];
+    }
+}
+
+TEST(Ir, EachRunAppendsOneZeroPaddedRecordEqualToThePrintedText)
+{
+    Camsim cam;
+    CamsimResult r = cam.run("printf older > /mnt/nand/debug.log && debug -M ir -t 1 -d 1 && "
+                             "debug -M ir -t 0 && cp /mnt/nand/debug.log \"$CAMSIM_DIR/log\"");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log = cam.read_file("log");
+    ASSERT_EQ(log.size(), 5u + 2 * 1024u);
+    EXPECT_EQ(log.substr(0, 5), "older");
+    std::string printed;
+    for (size_t at = 5; at < log.size(); at += 1024) {
+        std::string record = log.substr(at, 1024);
+        expect_record(record, "0");
+        printed += "\x1b[0;32m" + record.substr(0, record.find('\0')) + "\x1b[0;39m \n";
+    }
+    EXPECT_EQ(r.out, printed);
+}
+
+TEST(Ir, TheResultCarriesTheStartDateAndTheWholeSecondsElapsed)
+{
+    Camsim cam;
+    CamsimResult r = cam.run("export TZ=UTC0; date +%s; debug -M ir -t 3 -d 1000; date +%s");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r.out, m,
+                                 std::regex("([0-9]+)\n\x1b\\[0;32mTest date: ([^\n]*)\n"
+                                            "\t IR-cut result: success\n\t use time: ([0-9]+)s \n"
+                                            "\x1b\\[0;39m \n([0-9]+)\n")))
+        << r.out;
+    long before = std::stol(m[1].str()), after = std::stol(m[4].str());
+    struct tm tm = {};
+    ASSERT_NE(strptime(m[2].str().c_str(), "%a %b %d %H:%M:%S %Y", &tm), nullptr);
+    long printed = (long)timegm(&tm);
+    EXPECT_GE(printed, before);
+    // The run lasts three seconds: the end date would be this close to after.
+    EXPECT_LE(printed + 2, after);
+    int seconds = std::stoi(m[3].str());
+    EXPECT_GE(seconds, 3);
+    EXPECT_LE(seconds, 4);
+}
+
+TEST(Ir, AnInterruptEndsAnEndlessRunWhichStillLogsAndPrintsItsResult)
+{
+    Camsim cam;
+    CamsimResult r = cam.run(
+        "debug -M ir -t -1 -d 20 & pid=$!\n"
+        "until grep -q gpio_write \"$CAMSIM_DIR/calls.log\" 2>/dev/null; do sleep 0.1; done\n"
+        "sleep 0.5; kill -INT $pid; wait $pid; echo \"status $?\"\n"
+        "cp /mnt/nand/debug.log \"$CAMSIM_DIR/log\"\n",
+        60);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("\nGet signal, signo = 2\n" + kPrinted +
+                                                   "status 0\n")))
+        << r.out;
+    std::vector<std::string> writes = cut_writes(cam);
+    EXPECT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes, cut_sequence(writes.size()));
+    expect_record(cam.read_file("log"), "0");
+}
+
+TEST(Ir, ARejectedOptionPrintsItsErrorAndTheUsageAndExitsWith255)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-m", "4"}, "Invalid mode value."},
+        {{"-m", "-1"}, "Invalid mode value."},
+        {{"--mode", "0x10"}, "Invalid mode value."},
+        {{"-d", "0"}, "Invalid delay value."},
+        {{"-t", "3", "--delay", "0"}, "Invalid delay value."},
+        {{"-x"}, "Unknow option\n"},
+        {{"-t"}, "Unknow option\n"},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        std::vector<std::string> args = {"-M", "ir"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        CamsimResult r = cam.debug(args);
+        EXPECT_EQ(r.status, 255) << c.args[0];
+        EXPECT_EQ(r.out, kUsage) << c.args[0];
+        EXPECT_TRUE(std::regex_search(
+            r.err, std::regex(" ERROR  \\(cv_ir\\|ir_init_param\\|[0-9]+\\): " + c.message + "$")))
+            << r.err;
+        // Nothing is switched, and the shutdown (which would close the GPIO
+        // library) never runs.
+        EXPECT_EQ(cam.calls(), std::vector<std::string>{}) << c.args[0];
+    }
+}
+
+} // namespace

@@ -1,0 +1,112 @@
+// pwm module: one channel read or written, the mode chosen by the last option.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "camsim_run.h"
+
+namespace {
+
+const std::string kRule(80, '*');
+const std::string kUsage = kRule +
+                           "\npwm usage:\n"
+                           "debug -M pwm [option] \n"
+                           "-M  --module [module]\tmodule name: pwm\n"
+                           "-c  --channel [0~PWM_MAX_CHN]\tselect pwm channel (default is 0)\n"
+                           "-d  --duty [1~1000]\tspecify duty ratio (0.1% ~ 99.9%), (defalut 500)\n"
+                           "-p  --period [2~12M]\tspecify period, (defalut 100K)\n"
+                           "-e  --enable [0~1]\tenable switch.\n" +
+                           kRule +
+                           "\n\nNotice:\n"
+                           "\tUse lsmod to make sure pwm module has been installed.\n"
+                           "\n";
+
+std::vector<std::string> pwm_calls(const Camsim &cam)
+{
+    std::vector<std::string> lines;
+    for (const auto &line : cam.calls())
+        if (line.rfind("pwm_", 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+TEST(Pwm, ReadsOrWritesAsTheLastOptionDecidesAndClosesAtShutdown)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {{"-c", "1"}, {"pwm_read 1"}},
+        {{"-d", "250"}, {"pwm_write 0 100000 250"}},
+        {{"-c", "2", "-d", "300"}, {"pwm_write 2 100000 300"}},
+        {{"-d", "300", "-c", "2"}, {"pwm_read 2"}},
+        {{"-p", "2000", "-c", "3"}, {"pwm_read 3"}},
+        {{"-e", "0"}, {"pwm_write 0 100000 0"}},
+        {{"-e", "5"}, {"pwm_write 0 100000 500"}},
+        {{"-e", "0", "-d", "300"}, {"pwm_write 0 100000 300"}},
+        {{"-d", "300", "-e", "0"}, {"pwm_write 0 100000 0"}},
+        {{"-d", "5000", "-p", "12000000"}, {"pwm_write 0 12000000 5000"}},
+        {{"--channel", "3", "--period", "2"}, {"pwm_write 3 2 500"}},
+        {{"-c", "0x10"}, {"pwm_read 0"}}, // decimal only
+        {{"-M", "pwm"}, {}},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        std::vector<std::string> args = {"-M", "pwm"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        CamsimResult r = cam.debug(args);
+        std::vector<std::string> calls = c.calls;
+        calls.push_back("pwm_close");
+        EXPECT_EQ(r.err, "") << c.args[0];
+        EXPECT_EQ(r.status, 0) << c.args[0];
+        EXPECT_EQ(pwm_calls(cam), calls) << c.args[0] << " " << c.args[1];
+        if (calls.front().rfind("pwm_write", 0) == 0) {
+            EXPECT_EQ(r.out, "") << c.args[0];
+        }
+    }
+}
+
+TEST(Pwm, NothingAfterTheModuleSelectionPrintsTheUsageWithItsNotice)
+{
+    for (const char *selection : {"-M", "--module"}) {
+        Camsim cam;
+        CamsimResult r = cam.debug({selection, "pwm"});
+        EXPECT_EQ(r.out, kUsage) << selection;
+        EXPECT_EQ(r.err, "") << selection;
+        EXPECT_EQ(r.status, 0) << selection;
+        EXPECT_EQ(pwm_calls(cam), std::vector<std::string>{"pwm_close"}) << selection;
+    }
+}
+
+TEST(Pwm, ARejectedValuePrintsOnlyItsErrorAndTheUsageAndExitsWith255)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-c", "-1"}, "Error pwm channel\n"},
+        {{"-d", "0"}, "Error pwm duty\n"},
+        {{"--duty", "-5"}, "Error pwm duty\n"},
+        {{"-p", "0"}, "Error pwm period\n"},
+        {{"-d", "300", "-p", "0"}, "Error pwm period\n"},
+        {{"-x"}, "Unknow option\n"},
+        {{"-c"}, "Unknow option\n"},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        std::vector<std::string> args = {"-M", "pwm"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        CamsimResult r = cam.debug(args);
+        EXPECT_EQ(r.status, 255) << c.args[0];
+        EXPECT_EQ(r.out, kUsage) << c.args[0];
+        // getopt's own diagnostics are off: the error line is all there is.
+        EXPECT_TRUE(std::regex_match(
+            r.err, std::regex(" ERROR  \\(cv_pwm\\|pwm_init_param\\|[0-9]+\\): " + c.message)))
+            << r.err;
+        EXPECT_EQ(pwm_calls(cam), std::vector<std::string>{}) << c.args[0];
+    }
+}
+
+} // namespace

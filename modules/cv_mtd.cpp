@@ -1,0 +1,223 @@
+/* cv_mtd.cpp - mtd module: asks the MTD driver about every erase block of
+ * every partition listed in /proc/mtd and reports the bad ones by their
+ * offset on the whole flash. Nothing is ever written to the flash. */
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <mtd/mtd-abi.h>
+
+#include "debug.h"
+
+#define MTD_MAX_PARTITIONS 16
+#define MTD_MAX_BAD_BLOCKS 128
+
+typedef struct MtdPartition {
+    char path[32];       /* "/dev/" followed by the device name */
+    uint32_t offset;     /* start on the whole flash */
+    uint32_t size;       /* bytes */
+    uint32_t erase_size; /* bytes */
+    char name[32];       /* as /proc/mtd shows it, quotes included */
+    uint32_t bad_count;  /* bad blocks found; only the first 128 are kept */
+    uint32_t bad[MTD_MAX_BAD_BLOCKS];
+} MtdPartition;
+
+static MtdPartition g_mtd_partitions[MTD_MAX_PARTITIONS];
+static int g_mtd_partition_count;
+
+static const char mtd_proc_path[] = "/proc/mtd";
+
+/* The scan's helpers report under the scan's own name. */
+#define mtd_scan_error(...) \
+    report_error_at(OSA_sourceName(__FILE__), "cv_badblock_check", __LINE__, __VA_ARGS__)
+
+static const struct option mtd_options[] = {
+    {"module", required_argument, nullptr, 'M'},
+    {"badblock", required_argument, nullptr, 'b'},
+    {nullptr, 0, nullptr, 0},
+};
+static const OptionHelp mtd_option_help[] = {
+    {"module", "module name: mtd"},
+    {"1", "cat badblock info"},
+};
+
+static void mtd_usage(void)
+{
+    print_module_usage(23, mtd_options, mtd_option_help, 2);
+}
+
+static int mtd_init_param(int argc, char **argv)
+{
+    int result = -1;
+    int c;
+    optind = 0;
+    while ((c = getopt_long(argc, argv, "M:b:", mtd_options, nullptr)) != -1) {
+        switch (c) {
+        case 'M':
+            break;
+        case 'b':
+            /* Read like atoi (blanks and a sign before, anything after), but
+             * without atoi's undefined result on overflow. */
+            if (strtol(optarg, nullptr, 10) == 1)
+                result = 0;
+            break;
+        default:
+            report_error("Unknow option\n");
+            mtd_usage();
+            break;
+        }
+    }
+    return result;
+}
+
+/* Skips what is left of a line longer than the buffer, so that its tail is
+ * not taken for a partition line of its own. */
+static void mtd_skip_rest_of_line(FILE *fp, const char *line)
+{
+    size_t len = strlen(line);
+    if (len == 0 || line[len - 1] == '\n')
+        return;
+    int ch;
+    while ((ch = fgetc(fp)) != EOF && ch != '\n') {
+    }
+}
+
+/* Fills one table entry from a line such as
+ *   mtd3: 00400000 00020000 "rootfs"
+ * Returns 0, or -1 when the line cannot describe a partition. */
+static int mtd_parse_partition(const char *line, MtdPartition *part)
+{
+    char device[32];
+    memset(part, 0, sizeof *part);
+    /* Widths keep every field inside its buffer; longer names are cut. */
+    int fields = sscanf(line, "%31[^:]: %x %x %31s", device, &part->size, &part->erase_size,
+                        part->name);
+    if (fields < 3)
+        return -1;
+    if ((size_t)snprintf(part->path, sizeof part->path, "/dev/%s", device) >= sizeof part->path)
+        return -1;
+    return 0;
+}
+
+/* Reads /proc/mtd into the partition table. Returns -1 when it cannot be
+ * opened. */
+static int mtd_read_partitions(void)
+{
+    FILE *fp = fopen(mtd_proc_path, "r");
+    if (!fp) {
+        mtd_scan_error("%s open failed\n", mtd_proc_path);
+        return -1;
+    }
+    char line[1024];
+    uint32_t running_offset = 0;
+    int too_many = 0;
+    g_mtd_partition_count = 0;
+    while (fgets(line, sizeof line, fp)) {
+        mtd_skip_rest_of_line(fp, line);
+        if (!strstr(line, "mtd"))
+            continue; /* the heading line */
+        if (g_mtd_partition_count >= MTD_MAX_PARTITIONS) {
+            too_many++;
+            continue;
+        }
+        MtdPartition *part = &g_mtd_partitions[g_mtd_partition_count];
+        if (mtd_parse_partition(line, part) != 0) {
+            line[strcspn(line, "\n")] = '\0';
+            mtd_scan_error("unreadable partition line: %s\n", line);
+            part->path[0] = '\0';
+        }
+        part->offset = running_offset;
+        running_offset += part->size;
+        g_mtd_partition_count++;
+    }
+    fclose(fp);
+    if (too_many > 0)
+        mtd_scan_error("%d partitions beyond the first %d not scanned\n", too_many,
+                       MTD_MAX_PARTITIONS);
+    return 0;
+}
+
+static void mtd_scan_partition(MtdPartition *part)
+{
+    part->bad_count = 0;
+    if (part->path[0] == '\0')
+        return; /* its line could not be read; already reported */
+    if (part->erase_size == 0) {
+        /* Stepping by 0 would ask about the first block for ever. */
+        mtd_scan_error("%s erase size is 0, not scanned\n", part->path);
+        return;
+    }
+    int fd = open(part->path, O_RDONLY);
+    if (fd < 0) {
+        mtd_scan_error("%s open failed\n", part->path);
+        return;
+    }
+    /* 64 bits, so that the last step of a partition ending near 4 GiB does
+     * not wrap round to the start. */
+    for (uint64_t pos = 0; pos < part->size; pos += part->erase_size) {
+        int64_t arg = (int64_t)pos;
+        int ret = ioctl(fd, MEMGETBADBLOCK, &arg);
+        if (ret < 0) {
+            OSA_printf("ioctl MEMGETBADBLOCK failed, %s, error=%d\n", part->path, ret);
+            break;
+        }
+        if (ret > 0) {
+            if (part->bad_count < MTD_MAX_BAD_BLOCKS)
+                part->bad[part->bad_count] = part->offset + (uint32_t)pos;
+            part->bad_count++;
+        }
+    }
+    close(fd);
+}
+
+static int cv_badblock_check(void)
+{
+    if (mtd_read_partitions() != 0)
+        return -1;
+    for (int i = 0; i < g_mtd_partition_count; i++)
+        mtd_scan_partition(&g_mtd_partitions[i]);
+
+    uint32_t total = 0;
+    for (int i = 0; i < g_mtd_partition_count; i++) {
+        const MtdPartition *part = &g_mtd_partitions[i];
+        if (part->bad_count == 0)
+            continue;
+        uint32_t listed = part->bad_count < MTD_MAX_BAD_BLOCKS ? part->bad_count
+                                                               : MTD_MAX_BAD_BLOCKS;
+        OSA_mutexTake(&g_console_lock);
+        printf("%s (%s) : \n", part->path, part->name);
+        for (uint32_t b = 0; b < listed; b++)
+            printf("Bad block found at : %08x\n", part->bad[b]);
+        OSA_mutexGive(&g_console_lock);
+        if (listed < part->bad_count)
+            mtd_scan_error("%s: %u more bad blocks not listed\n", part->path,
+                           part->bad_count - listed);
+        total += part->bad_count;
+    }
+    OSA_printf("\nTotal bad block : %d\n", (int)total);
+    return 0;
+}
+
+static int mtd_test_main(int argc, char **argv)
+{
+    /* argv holds the program name and the module selection ("-M mtd")
+     * whatever else was given; nothing more means nothing was asked. */
+    if (argc <= 3) {
+        mtd_usage();
+        return -1;
+    }
+    if (mtd_init_param(argc, argv) < 0)
+        return -1;
+    cv_badblock_check();
+    return 0;
+}
+
+static void mtd_deinit(void)
+{
+}
+
+static ModuleDesc g_mtd_module = {"mtd", 23, mtd_test_main, mtd_usage, mtd_deinit};
+DEBUG_MODULE(g_mtd_module)

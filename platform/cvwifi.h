@@ -45,6 +45,8 @@ typedef struct WifiSettings {
 
 #ifdef __cplusplus
 static_assert(sizeof(WifiSettings) == WIFI_SETTINGS_SIZE, "WifiSettings size");
+static_assert(alignof(WifiSettings) == 4, "WifiSettings alignment");
+static_assert(offsetof(WifiSettings, ssid) == 0, "ssid");
 static_assert(offsetof(WifiSettings, mode) == 128, "mode");
 static_assert(offsetof(WifiSettings, channel) == 132, "channel");
 static_assert(offsetof(WifiSettings, key_mgmt) == 136, "key_mgmt");

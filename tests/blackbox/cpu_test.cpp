@@ -1,0 +1,245 @@
+// cpu_test.cpp - the cpu monitor: the cycle lines with their colours, the
+// log file of uncoloured twins, the summary, option errors and interrupts.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "camsim_run.h"
+
+namespace {
+
+const std::string kUsage = std::string(80, '*') +
+                           "\ncpu usage:\n"
+                           "debug -M cpu [option] \n"
+                           "-M  --module [module]\tmodule name: cpu\n"
+                           "-d  --delay [digit]\tcpu check interval seconds, defalut [1]s\n"
+                           "-c  --count [digit]\tcpu repeat count times, defalut [60]\n"
+                           "-l  --log [file]\tcpu log file, default[/tmp/cpulog.txt]\n"
+                           "-v  --version\t\tcpu version information\n" +
+                           std::string(80, '*') + "\n";
+
+const std::string kGreen = "\033[1;32m";
+const std::string kDefault = "\033[0;39m \n";
+
+// One printed cycle without colours, and the summary line.
+const std::regex kCpuLine("CPU:([ 0-9]{2}[0-9])% \\(sys:[ 0-9]{2}[0-9]% user:[ 0-9]{2}[0-9]% "
+                          "wait:[ 0-9]{2}[0-9]% steal:[ 0-9]{2}[0-9]%\\)");
+const std::regex kAverageLine("Average:([0-9]+\\.[0-9]{3})%   Max:([0-9]+\\.[0-9]{2})%  "
+                              "Min:([0-9]+\\.[0-9]{2})%");
+
+struct Monitor {
+    std::vector<std::string> cpu;  // the CPU lines, uncoloured
+    std::vector<double> figures;   // their cpu figures
+    std::string average;           // the summary line, uncoloured
+    std::string rest;              // what came before the first cycle line
+};
+
+// Splits a terminal transcript into its cycle lines and summary; every
+// cycle and summary line must carry the colours around it.
+Monitor parse_terminal(const std::string &out)
+{
+    Monitor m;
+    size_t pos = 0;
+    while (pos < out.size()) {
+        size_t nl = out.find('\n', pos);
+        std::string line = out.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos + 1);
+        pos = nl == std::string::npos ? out.size() : nl + 1;
+        bool coloured = line.rfind(kGreen, 0) == 0 && line.size() >= kGreen.size() + kDefault.size() &&
+                        line.compare(line.size() - kDefault.size(), kDefault.size(), kDefault) == 0;
+        std::string inner = coloured ? line.substr(kGreen.size(), line.size() - kGreen.size() -
+                                                                      kDefault.size())
+                                     : "";
+        std::smatch match;
+        if (coloured && std::regex_match(inner, match, kCpuLine)) {
+            m.cpu.push_back(inner);
+            m.figures.push_back(std::stod(match[1]));
+        } else if (coloured && inner.rfind("Average:", 0) == 0) {
+            m.average = inner;
+        } else if (m.cpu.empty() && m.average.empty()) {
+            m.rest += line;
+        } else {
+            ADD_FAILURE() << "unexpected line " << line;
+        }
+    }
+    return m;
+}
+
+// The log must hold the terminal's lines without colours, in order.
+void expect_log_matches(const Monitor &m, const std::string &log)
+{
+    std::string expected;
+    for (auto &line : m.cpu)
+        expected += line + "\n";
+    expected += m.average + "\n";
+    EXPECT_EQ(log, expected);
+}
+
+// The summary agrees with the printed figures (each rounded to a whole
+// percent on the terminal).
+void expect_summary_matches(const Monitor &m)
+{
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(m.average, match, kAverageLine)) << m.average;
+    double average = std::stod(match[1]), maximum = std::stod(match[2]), minimum = std::stod(match[3]);
+    double sum = 0, lo = 100, hi = 0;
+    for (double f : m.figures) {
+        sum += f;
+        lo = std::min(lo, f);
+        hi = std::max(hi, f);
+    }
+    EXPECT_NEAR(maximum, hi, 0.51);
+    EXPECT_NEAR(minimum, lo, 0.51);
+    EXPECT_NEAR(average, sum / (double)m.figures.size(), 0.51);
+    EXPECT_LE(minimum, average + 0.001);
+    EXPECT_LE(average, maximum + 0.001);
+}
+
+std::string without_line_numbers(const std::string &err)
+{
+    return std::regex_replace(err, std::regex("\\|[0-9]+\\): "), "|N): ");
+}
+
+TEST(CpuModule, ShortRunPrintsCountLinesThenTheSummaryAndLogsTheirUncolouredTwins)
+{
+    Camsim cam;
+    CamsimResult r = cam.run("s=$(date +%s%N); debug -M cpu -c 2 -d 1; st=$?; e=$(date +%s%N);"
+                             "echo $(( (e - s) / 1000000 )) > $CAMSIM_DIR/elapsed;"
+                             "cat /tmp/cpulog.txt > $CAMSIM_DIR/log; exit $st");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    Monitor m = parse_terminal(r.out);
+    EXPECT_EQ(m.rest, kGreen + "Create cpu log: /tmp/cpulog.txt\n" + kDefault + kGreen +
+                          "ARM LOAD RUNNING FOR COUNT: 2 \n" + kDefault);
+    EXPECT_EQ(m.cpu.size(), 2u);
+    expect_summary_matches(m);
+    expect_log_matches(m, cam.read_file("log"));
+    // A priming sample, two printed cycles and a closing sample, each
+    // followed by one interval.
+    EXPECT_GE(std::stol(cam.read_file("elapsed")), 3900);
+}
+
+TEST(CpuModule, VersionAndA63CharacterLogNameWithPercentSignsAreUsedAsWritten)
+{
+    Camsim cam;
+    std::string name = "/tmp/cpu%s%d%n";
+    name += std::string(63 - name.size(), 'x');
+    ASSERT_EQ(name.size(), 63u);
+    CamsimResult r = cam.run("debug -M cpu -v -c 1 -d 1 -l " + shell_quote(name) +
+                             " && cat " + shell_quote(name) + " > $CAMSIM_DIR/log");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    Monitor m = parse_terminal(r.out);
+    EXPECT_EQ(m.rest, "CPU version: 1.0.2\n" + kGreen + "Create cpu log: " + name + "\n" + kDefault +
+                          kGreen + "ARM LOAD RUNNING FOR COUNT: 1 \n" + kDefault);
+    EXPECT_EQ(m.cpu.size(), 1u);
+    expect_summary_matches(m);
+    expect_log_matches(m, cam.read_file("log"));
+}
+
+TEST(CpuModule, LogThatCannotBeCreatedIsReportedAndTheMonitorStillRuns)
+{
+    Camsim cam;
+    CamsimResult r = cam.debug({"-M", "cpu", "-c", "1", "-d", "1", "-l", "/tmp/no/such/dir.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "\033[0;31mError: Can't create log /tmp/no/such/dir.txt\n\033[0;39m \n");
+    Monitor m = parse_terminal(r.out);
+    EXPECT_EQ(m.rest, kGreen + "ARM LOAD RUNNING FOR COUNT: 1 \n" + kDefault);
+    EXPECT_EQ(m.cpu.size(), 1u);
+    expect_summary_matches(m);
+}
+
+TEST(CpuModule, BadOptionPrintsItsErrorAndUsageAndMonitorsNothing)
+{
+    struct BadOption {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::string long_name = "/tmp/" + std::string(59, 'n'); // 64 characters
+    const std::vector<BadOption> cases = {
+        {{"-c", "0"}, " ERROR  (cv_cpu|cpu_init_param|N): Cpu count must > 0\n"},
+        {{"-c", "-5"}, " ERROR  (cv_cpu|cpu_init_param|N): Cpu count must > 0\n"},
+        {{"--count", "0x80000000"}, " ERROR  (cv_cpu|cpu_init_param|N): Cpu count must > 0\n"},
+        {{"-d", "0"}, " ERROR  (cv_cpu|cpu_init_param|N): Cpu delay must > 0\n"},
+        {{"-c", "2", "--delay=0"}, " ERROR  (cv_cpu|cpu_init_param|N): Cpu delay must > 0\n"},
+        {{"-l", long_name}, " ERROR  (cv_cpu|cpu_init_param|N): Cpu log name length must < 64!\n"},
+        {{"-x"}, "debug: invalid option -- 'x'\n ERROR  (cv_cpu|cpu_init_param|N): Unknow option\n"},
+        {{"-c"},
+         "debug: option requires an argument -- 'c'\n"
+         " ERROR  (cv_cpu|cpu_init_param|N): Unknow option\n"},
+    };
+    for (const BadOption &c : cases) {
+        Camsim cam;
+        std::string script = "debug -M cpu";
+        for (auto &a : c.args)
+            script += " " + shell_quote(a);
+        script += "; st=$?; ls /tmp > $CAMSIM_DIR/tmp; exit $st";
+        CamsimResult r = cam.run(script);
+        SCOPED_TRACE(script);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, kUsage);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+        EXPECT_EQ(cam.read_file("tmp").find("cpulog"), std::string::npos);
+    }
+}
+
+// Starts a monitor in the background, waits until it has printed
+// wanted_lines lines and interrupts it.
+CamsimResult run_interrupted(const Camsim &cam, const std::string &args, int wanted_lines)
+{
+    return cam.run("s=$(date +%s%N); debug -M cpu " + args +
+                   " > $CAMSIM_DIR/out 2> $CAMSIM_DIR/err & pid=$!;"
+                   "until [ $(grep -c '' $CAMSIM_DIR/out) -ge " +
+                   std::to_string(wanted_lines) +
+                   " ]; do sleep 0.1; done;"
+                   "kill -INT $pid; wait $pid; st=$?; e=$(date +%s%N);"
+                   "echo $(( (e - s) / 1000000 )) > $CAMSIM_DIR/elapsed;"
+                   "cat /tmp/cpulog.txt > $CAMSIM_DIR/log; exit $st");
+}
+
+TEST(CpuModule, InterruptBeforeTheFirstCycleLineEndsWithMaxZeroMinHundredAndNoAverage)
+{
+    Camsim cam;
+    // Start lines only (four lines), then the interrupt cuts the 60 s sleep.
+    CamsimResult r = run_interrupted(cam, "-c 3 -d 60", 4);
+    EXPECT_EQ(r.status, 0);
+    std::string out = cam.read_file("out");
+    const std::string start = kGreen + "Create cpu log: /tmp/cpulog.txt\n" + kDefault + kGreen +
+                              "ARM LOAD RUNNING FOR COUNT: 3 \n" + kDefault +
+                              "\nGet signal, signo = 2\n";
+    ASSERT_EQ(out.substr(0, start.size()), start);
+    // 0/0: how the formatting prints NaN depends on the processor's sign of it.
+    const std::regex summary("Average:(-nan| nan)%   Max:0\\.00%  Min:100\\.00%");
+    std::string rest = out.substr(start.size());
+    ASSERT_GT(rest.size(), kGreen.size() + kDefault.size());
+    EXPECT_EQ(rest.substr(0, kGreen.size()), kGreen);
+    EXPECT_EQ(rest.substr(rest.size() - kDefault.size()), kDefault);
+    EXPECT_TRUE(std::regex_match(
+        rest.substr(kGreen.size(), rest.size() - kGreen.size() - kDefault.size()), summary))
+        << rest;
+    std::string log = cam.read_file("log");
+    ASSERT_FALSE(log.empty());
+    EXPECT_TRUE(std::regex_match(log.substr(0, log.size() - 1), summary)) << log;
+    EXPECT_EQ(log.back(), '\n');
+    EXPECT_LT(std::stol(cam.read_file("elapsed")), 50000);
+}
+
+TEST(CpuModule, InterruptMidRunSummarisesTheCyclesPrintedSoFar)
+{
+    Camsim cam;
+    // Start lines (four) and two cycle lines.
+    CamsimResult r = run_interrupted(cam, "-c 100 -d 1", 6);
+    EXPECT_EQ(r.status, 0);
+    std::string out = cam.read_file("out");
+    size_t signal_line = out.find("\nGet signal, signo = 2\n");
+    ASSERT_NE(signal_line, std::string::npos);
+    out.erase(signal_line, std::string("\nGet signal, signo = 2\n").size());
+    Monitor m = parse_terminal(out);
+    EXPECT_GE(m.cpu.size(), 2u);
+    EXPECT_LT(m.cpu.size(), 100u);
+    expect_summary_matches(m);
+    expect_log_matches(m, cam.read_file("log"));
+}
+
+} // namespace

@@ -249,7 +249,7 @@ TEST(DbLock, ToolWaitsForAnotherHolderOfTheLockFileAndLeavesTheFile)
 {
     Camsim cam;
     CamsimResult r = cam.run(
-        "lockf_hold /tmp/db.fl 4000 /tmp/released >/tmp/holder.out & "
+        "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out; sleep 4; touch /tmp/released' & "
         "i=0; until grep -q locked /tmp/holder.out 2>/dev/null; do"
         "  i=$((i + 1)); [ $i -lt 600 ] || exit 9; sleep 0.1; done; " +
         debug_cmd({"-M", "db", "-e", "insert into ports values('held', 1)"}) +
@@ -279,7 +279,7 @@ TEST(DbLock, ConcurrentToolsAndLockHoldersLoseNoInsertedRow)
         script += debug_cmd({"-M", "db", "-f", file}) + " >/dev/null & ";
     }
     script += "n=0; while [ $n -lt 25 ]; do"
-              "  lockf_hold /tmp/db.fl -- sqlite3 /mnt/nand/cvdb.db \"insert into hits values(9, $n)\";"
+              "  lockf_hold /tmp/db.fl sqlite3 /mnt/nand/cvdb.db \"insert into hits values(9, $n)\";"
               "  n=$((n + 1)); done; "
               "wait; sqlite3 /mnt/nand/cvdb.db 'select count(*), count(distinct tool * 100 + n) from hits'";
     CamsimResult r = cam.run(script, 300);

@@ -41,8 +41,6 @@ static const OptionHelp db_option_help[] = {
     {"", "List table name"},
 };
 
-static int db_select(const char *sql);
-
 static void db_show_current(void)
 {
     OSA_printf("Current Database File: [%s] \n", db_path);

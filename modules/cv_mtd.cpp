@@ -87,17 +87,19 @@ static void mtd_skip_rest_of_line(FILE *fp, const char *line)
 
 /* Fills one table entry from a line such as
  *   mtd3: 00400000 00020000 "rootfs"
- * Returns 0, or -1 when the line cannot describe a partition. */
+ * Returns -1 when the line names no device that fits the path field or
+ * lacks the sizes; the size is still filled in when it could be read, so
+ * that the partitions after it keep their offsets. */
 static int mtd_parse_partition(const char *line, MtdPartition *part)
 {
-    char device[32];
     memset(part, 0, sizeof *part);
-    /* Widths keep every field inside its buffer; longer names are cut. */
-    int fields = sscanf(line, "%31[^:]: %x %x %31s", device, &part->size, &part->erase_size,
-                        part->name);
-    if (fields < 3)
+    /* The width keeps the name inside its field; a longer one is cut. */
+    int fields = sscanf(line, "%*[^:]: %x %x %31s", &part->size, &part->erase_size, part->name);
+    int device_len = (int)strcspn(line, ":");
+    if (fields < 2 || line[device_len] != ':' || device_len == 0)
         return -1;
-    if ((size_t)snprintf(part->path, sizeof part->path, "/dev/%s", device) >= sizeof part->path)
+    if ((size_t)snprintf(part->path, sizeof part->path, "/dev/%.*s", device_len, line) >=
+        sizeof part->path)
         return -1;
     return 0;
 }

@@ -145,42 +145,4 @@ TEST(MediaReader, FindsAndReadsWhatLineByLineReadingFindsForAnyBlockSize)
     }
 }
 
-TEST(MediaReader, MarkerCutByThePieceEdgeIsNotFoundButOneInsideTheSecondPieceIs)
-{
-    std::string cut = std::string(1018, 'x') + "RUN INFO1 tail\nnext\n";
-    std::string inside = std::string(1030, 'x') + "RUN INFO1 tail\nnext\n";
-    {
-        TempFile file(cut);
-        OpenUnit unit(file.path);
-        MediaLine line;
-        EXPECT_EQ(media_find_line(unit.mf, "RUN INFO1", &line), 0);
-    }
-    {
-        TempFile file(inside);
-        OpenUnit unit(file.path);
-        MediaFile *mf = unit.mf;
-        MediaLine line;
-        ASSERT_EQ(media_find_line(mf, "RUN INFO1", &line), 1);
-        EXPECT_EQ(text_of(line), std::string(7, 'x') + "RUN INFO1 tail\n");
-        ASSERT_EQ(media_read_line(mf, &line), 1);
-        EXPECT_EQ(text_of(line), "next\n");
-        EXPECT_EQ(media_read_line(mf, &line), 0);
-    }
-}
-
-TEST(MediaReader, TwoFilesOpenAtOnceAreReadIndependently)
-{
-    TempFile a("AI CHN VQE STATUS0\nai line\n"), b("AO CHN VQE STATUS0\nao line\n");
-    OpenUnit ua(a.path), ub(b.path);
-    MediaFile *fa = ua.mf, *fb = ub.mf;
-    ASSERT_NE(fa, fb);
-    MediaLine line;
-    ASSERT_EQ(media_find_line(fb, "AO CHN", &line), 1);
-    ASSERT_EQ(media_find_line(fa, "AI CHN", &line), 1);
-    ASSERT_EQ(media_read_line(fa, &line), 1);
-    EXPECT_EQ(text_of(line), "ai line\n");
-    ASSERT_EQ(media_read_line(fb, &line), 1);
-    EXPECT_EQ(text_of(line), "ao line\n");
-}
-
 } // namespace

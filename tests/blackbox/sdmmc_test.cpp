@@ -1,0 +1,505 @@
+// sdmmc module: card detection, mount, format, repair, capacity report, speed
+// and fill tests, run against loop-device cards made from image files.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "camsim_run.h"
+
+namespace {
+
+const std::string kRule(80, '*');
+const std::string kUsage =
+    kRule +
+    "\nsdmmc usage:\n"
+    "debug -M sdmmc [option] \n"
+    "-M  --module [module]\tmodule name: sdmmc\n"
+    "-n  --filenum [digit]\tsdmmc filling file numbers [n], default 128, [1-40960]\n"
+    "-z  --filesize [digit]\tsdmmc filling file echo filesize [n]MB, default 128MB, [1-4096]\n"
+    "-i  --info\t\tsdmmc base information(blocksize, total size, freesize, usesize).\n"
+    "    --init\t\tSdmmc init device.\n"
+    "-s  --speed\t\tsdmmc check read and write speed.\n"
+    "-r  --repair\t\tRepair sdmmc disk.\n"
+    "-f  --format\t\tFormat sdmmc disk.\n"
+    "-F  --filling\t\tFilling sdmmc disk to full.\n"
+    "-m  --mount\t\tMount sdmmc.\n" +
+    kRule + "\n";
+
+const std::string kNotInserted = "SD/mmc isn't inserted, please check again!\n";
+const std::string kTryReinit = "SD/mmc has error, try to reinit!\n";
+
+// The error line as the tool prints it, with the source line left out.
+std::string error_line(const std::string &func, const std::string &message)
+{
+    return " ERROR  (cv_sdmmc|" + func + "|N): " + message;
+}
+
+std::string without_line_numbers(const std::string &text)
+{
+    return std::regex_replace(text, std::regex("\\|[0-9]+\\): "), "|N): ");
+}
+
+// The tool's error lines among everything the shell programs printed.
+std::string error_lines(const std::string &err)
+{
+    std::stringstream in(without_line_numbers(err));
+    std::string line, kept;
+    while (std::getline(in, line)) {
+        if (line.rfind(" ERROR  (", 0) == 0)
+            kept += line + "\n";
+    }
+    return kept;
+}
+
+int count_of(const std::string &text, const std::string &needle)
+{
+    int n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        n++;
+    return n;
+}
+
+// A blank card image of mb MiB in the scratch directory, inserted in the
+// slot (the next /dev/mmcblkN) for the following runs.
+std::string insert_card(Camsim &cam, const std::string &name, int mb)
+{
+    std::string path = cam.scratch() + "/" + name;
+    FILE *f = fopen(path.c_str(), "w");
+    EXPECT_NE(f, nullptr);
+    if (f)
+        fclose(f);
+    EXPECT_EQ(truncate(path.c_str(), (off_t)mb << 20), 0);
+    cam.option("--card", path);
+    return path;
+}
+
+const std::string kFormatCard0 = "mkdosfs -F 32 /dev/mmcblk0 > /dev/null\n";
+
+// Runs a check until it holds, for at most 20 s.
+const std::string kWaitFor =
+    "wait_for() { n=0; until eval \"$1\"; do n=$((n+1)); [ $n -lt 400 ] || return 1; sleep 0.05; done; }\n";
+
+// Figures of the mounted card as statfs gives them: block size, blocks, free blocks.
+const std::string kStatfsTo = "stat -f -c '%s %b %f' /mnt/mmc > $CAMSIM_DIR/";
+
+struct Figures {
+    unsigned long long bsize = 0, blocks = 0, bfree = 0;
+    unsigned long long total() const { return bsize * blocks; }
+    unsigned long long free() const { return bsize * bfree; }
+};
+
+Figures read_figures(const Camsim &cam, const std::string &name)
+{
+    Figures f;
+    std::stringstream in(cam.read_file(name));
+    in >> f.bsize >> f.blocks >> f.bfree;
+    EXPECT_GT(f.blocks, 0u) << name;
+    return f;
+}
+
+std::string mb(unsigned long long bytes)
+{
+    return std::to_string(bytes >> 20);
+}
+
+std::string gb(unsigned long long bytes)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.2f", (double)(bytes >> 20) / 1024.0);
+    return text;
+}
+
+std::string fill_header(const Figures &f, unsigned files, unsigned size)
+{
+    return "All size = " + mb(f.total()) + " MB, free size = " + mb(f.free()) + " MB \n" +
+           "Try to filling sdmmc by creating " + std::to_string(files) + " files, echo file size " +
+           std::to_string(size) + " MB \n";
+}
+
+std::string create_lines(unsigned from, unsigned to)
+{
+    std::string text;
+    for (unsigned i = from; i < to; i++)
+        text += "Create /mnt/mmc/file" + std::to_string(i) + " \n";
+    return text;
+}
+
+std::string fill_footer(unsigned files, const Figures &f)
+{
+    return "Create total " + std::to_string(files) + " files \nFree size = " + mb(f.free()) +
+           " MB \n";
+}
+
+// The cache flushes among the platform calls (shutdown adds calls of its own).
+int flushes(const Camsim &cam)
+{
+    int n = 0;
+    for (const auto &call : cam.calls())
+        n += call == "cv_free_system_caches";
+    return n;
+}
+
+TEST(SdmmcOptions, BadValueOrUnknownOptionEndsWithUsageAndStatus255)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-n", "0"}, error_line("sdmmc_init_param", "filling file numbers must in [1-40960]!\n")},
+        {{"-n", "40961"}, error_line("sdmmc_init_param", "filling file numbers must in [1-40960]!\n")},
+        {{"--filenum", "x"}, error_line("sdmmc_init_param", "filling file numbers must in [1-40960]!\n")},
+        // Past 32 bits: not taken for its low bits (that would be 1).
+        {{"-n", "4294967297"},
+         error_line("sdmmc_init_param", "filling file numbers must in [1-40960]!\n")},
+        {{"-z", "0"}, error_line("sdmmc_init_param", "filling file size must in [1-1024]!\n")},
+        {{"-z", "1025"}, error_line("sdmmc_init_param", "filling file size must in [1-1024]!\n")},
+        {{"-z", "-1"}, error_line("sdmmc_init_param", "filling file size must in [1-1024]!\n")},
+        // Parsing stops at the bad value: the mount after it never runs.
+        {{"-z", "0x401", "-m"}, error_line("sdmmc_init_param", "filling file size must in [1-1024]!\n")},
+        {{"-x"}, "debug: invalid option -- 'x'\n" + error_line("sdmmc_init_param", "Unknow option\n")},
+        {{"-n"}, "debug: option requires an argument -- 'n'\n" +
+                     error_line("sdmmc_init_param", "Unknow option\n")},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        std::vector<std::string> args = {"-M", "sdmmc"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        CamsimResult r = cam.debug(args);
+        EXPECT_EQ(r.out, kUsage) << c.args[0];
+        EXPECT_EQ(without_line_numbers(r.err), c.err) << c.args[0];
+        EXPECT_EQ(r.status, 255) << c.args[0];
+    }
+}
+
+TEST(SdmmcOptions, ValuesInRangeAndInitAloneDoNothingVisible)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"--init"},
+        {"-n", "40960", "-z", "1024"},
+        {"-n", "1", "-z", "1"},
+        {"--filenum=0x10", "--filesize", "010"},
+    };
+    for (const auto &args : cases) {
+        Camsim cam;
+        std::vector<std::string> full = {"-M", "sdmmc"};
+        full.insert(full.end(), args.begin(), args.end());
+        CamsimResult r = cam.debug(full);
+        EXPECT_EQ(r.out, "") << full.size();
+        EXPECT_EQ(r.err, "") << full.size();
+        EXPECT_EQ(r.status, 0) << full.size();
+    }
+}
+
+TEST(SdmmcOptions, ActionBeforeAnUnknownOptionStillRuns)
+{
+    Camsim cam;
+    CamsimResult r = cam.debug({"-M", "sdmmc", "-m", "-x"});
+    EXPECT_EQ(r.out, kNotInserted + kUsage);
+    EXPECT_EQ(without_line_numbers(r.err), error_line("sdmmc_init_param", "sdmmc mount faild!\n") +
+                                               "debug: invalid option -- 'x'\n" +
+                                               error_line("sdmmc_init_param", "Unknow option\n"));
+    EXPECT_EQ(r.status, 255);
+}
+
+TEST(SdmmcDetect, WithoutCardEveryActionReportsMissingCardAndItsOwnFailure)
+{
+    Camsim cam;
+    CamsimResult r = cam.debug({"-M", "sdmmc", "-m", "-i", "-s", "-F", "-r", "-f"});
+    std::string out;
+    for (int i = 0; i < 6; i++)
+        out += kNotInserted;
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(without_line_numbers(r.err),
+              error_line("sdmmc_init_param", "sdmmc mount faild!\n") +
+                  error_line("sdmmc_info", "sdmmc mount failed!\n") +
+                  error_line("sdmmc_init_param", "sdmmc check information faild!\n") +
+                  error_line("sdmmc_test_speed", "sdmmc mount failed!\n") +
+                  error_line("sdmmc_init_param", "sdmmc test speed faild!\n") +
+                  error_line("sdmmc_filling_disk", "sdmmc mount failed!\n") +
+                  error_line("sdmmc_init_param", "sdmmc filling disk faild!\n") +
+                  error_line("sdmmc_init_param", "sdmmc repair disk faild!\n") +
+                  error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(flushes(cam), 0);
+}
+
+TEST(SdmmcDetect, TwoCardsFailAfterOneReinitialisation)
+{
+    Camsim cam;
+    insert_card(cam, "a.img", 40);
+    insert_card(cam, "b.img", 40);
+    CamsimResult r = cam.debug({"-M", "sdmmc", "-m", "-r"});
+    EXPECT_EQ(r.out, kTryReinit + kTryReinit);
+    EXPECT_EQ(without_line_numbers(r.err),
+              error_line("sdmmc_init", "SD/mmc has error, reinit faild!\n") +
+                  error_line("sdmmc_init_param", "sdmmc mount faild!\n") +
+                  error_line("sdmmc_init", "SD/mmc has error, reinit faild!\n") +
+                  error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(SdmmcDetect, SecondDetectionDecidesAfterTheReinitPause)
+{
+    struct Case {
+        const char *removed;
+        std::string out, err, mounted;
+    } cases[] = {
+        // One card left: the action goes on with it.
+        {"/dev/mmcblk1", kTryReinit + "SD/mmc inserted!\n", "", "/dev/mmcblk0\n"},
+        {"/dev/mmcblk0 /dev/mmcblk1", kTryReinit + kNotInserted,
+         error_line("sdmmc_init", "SD/mmc has unknow error!\n") +
+             error_line("sdmmc_init_param", "sdmmc mount faild!\n"),
+         ""},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        insert_card(cam, "a.img", 40);
+        insert_card(cam, "b.img", 40);
+        CamsimResult r = cam.run(kWaitFor + kFormatCard0 +
+                                 "debug -M sdmmc -m > $CAMSIM_DIR/out 2> $CAMSIM_DIR/err &\n"
+                                 "wait_for 'grep -q reinit $CAMSIM_DIR/out'\n"
+                                 "rm " + std::string(c.removed) + "\n"
+                                 "wait $!; echo $? > $CAMSIM_DIR/status\n"
+                                 "findmnt -n -o SOURCE /mnt/mmc > $CAMSIM_DIR/mounted\n");
+        EXPECT_EQ(cam.read_file("out"), c.out) << c.removed;
+        EXPECT_EQ(without_line_numbers(cam.read_file("err")), c.err) << c.removed;
+        EXPECT_EQ(cam.read_file("status"), "0\n") << c.removed;
+        EXPECT_EQ(cam.read_file("mounted"), c.mounted) << c.removed;
+    }
+}
+
+TEST(SdmmcMount, CardMountedElsewhereCountsAsMountedAndMissingMountPointFailsTheFigures)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kFormatCard0 +
+                             "mkdir /mnt/card && mount -t vfat /dev/mmcblk0 /mnt/card\n"
+                             "rmdir /mnt/mmc\n"
+                             "debug -M sdmmc -m -i -n 1 -z 1 -F\n");
+    EXPECT_EQ(r.out, "");
+    const std::string statfs_failed = "statfs /mnt/mmc failed: No such file or directory\n";
+    EXPECT_EQ(without_line_numbers(r.err),
+              error_line("sdmmc_info", statfs_failed) +
+                  error_line("sdmmc_init_param", "sdmmc check information faild!\n") +
+                  error_line("sdmmc_filling_disk", statfs_failed) +
+                  error_line("sdmmc_init_param", "sdmmc filling disk faild!\n"));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(SdmmcMount, BlankCardIsFormattedFat32ThenMountsAndReportsItsSize)
+{
+    Camsim cam;
+    std::string image = insert_card(cam, "card.img", 40);
+    // A card as sold: one FAT32 partition in an MBR, not formatted yet.
+    CamsimResult r = cam.run("printf ',,c\\n' | sfdisk -q " + shell_quote(image) +
+                             "\n"
+                             "debug -M sdmmc -m -f -m -i\n"
+                             "blkid -p -o export /dev/mmcblk0 | grep -E '^(TYPE|VERSION|PTTYPE)=' "
+                             "> $CAMSIM_DIR/blkid\n"
+                             "findmnt -n -o SOURCE /mnt/mmc > $CAMSIM_DIR/mounted\n",
+                             240);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc mount faild!\n"))
+        << "only the mount before the format fails\n" << r.err;
+    EXPECT_NE(r.out.find("Partition 1 has been deleted."), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Sd/mmc format failed!"), std::string::npos) << r.out;
+    EXPECT_EQ(cam.read_file("blkid"), "VERSION=FAT32\nTYPE=vfat\n");
+    EXPECT_EQ(cam.read_file("mounted"), "/dev/mmcblk0\n");
+    const std::string total = std::to_string(40ull << 20);
+    EXPECT_NE(r.out.find("Total = " + total + " B = 40960 KB = 40 MB = 0.04 GB\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(flushes(cam), 2); // after fdisk and after mkdosfs
+}
+
+TEST(SdmmcMount, CardThatCannotBeOpenedFailsEveryActionWithoutEndingTheTool)
+{
+    Camsim cam;
+    // A node whose driver does not exist: present, but every open fails,
+    // so fdisk quits before reading the commands fed to it.
+    CamsimResult r = cam.run("m=240; while grep -q \"^ *$m \" /proc/devices; do m=$((m+1)); done\n"
+                             "mknod /dev/mmcblk0 b $m 0\n"
+                             "debug -M sdmmc -f -r -m\n",
+                             240);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n") +
+                                      error_line("sdmmc_init_param", "sdmmc repair disk faild!\n") +
+                                      error_line("sdmmc_init_param", "sdmmc mount faild!\n"));
+    EXPECT_NE(r.out.find("Sd/mmc format failed!\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Sd/mmc repair /dev/mmcblk0 faild!\n"), std::string::npos) << r.out;
+}
+
+TEST(SdmmcRepair, DamagedFatIsRepairedAndTheNextCheckSucceeds)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    // Cluster 100 marked as the end of a chain that no file owns.
+    CamsimResult r = cam.run(kFormatCard0 +
+                             "bps=$(od -An -tu2 -j11 -N2 /dev/mmcblk0)\n"
+                             "reserved=$(od -An -tu2 -j14 -N2 /dev/mmcblk0)\n"
+                             "printf '\\377\\377\\377\\017' | dd of=/dev/mmcblk0 bs=1 "
+                             "seek=$(( $bps * $reserved + 4 * 100 )) conv=notrunc status=none\n"
+                             "dosfsck -n /dev/mmcblk0 > /dev/null 2>&1; echo $? > $CAMSIM_DIR/before\n"
+                             "debug -M sdmmc -r -r\n"
+                             "dosfsck -n /dev/mmcblk0 > /dev/null 2>&1; echo $? > $CAMSIM_DIR/after\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(cam.read_file("before"), "1\n") << "the damage was not made";
+    EXPECT_EQ(cam.read_file("after"), "0\n");
+    // dosfsck reports a repaired filesystem with status 1: the first pass
+    // counts as failed, the second finds nothing left to mend.
+    size_t failed = r.out.find("Sd/mmc repair /dev/mmcblk0 faild!\n");
+    size_t success = r.out.find("Sd/mmc repair /dev/mmcblk0 success!\n");
+    ASSERT_NE(failed, std::string::npos) << r.out;
+    ASSERT_NE(success, std::string::npos) << r.out;
+    EXPECT_LT(failed, success);
+    EXPECT_NE(r.out.find("Reclaimed 1 unused cluster"), std::string::npos) << r.out;
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
+}
+
+TEST(SdmmcInfo, FiguresAreThoseOfStatfsOnTheMountPoint)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 48);
+    // The second run finds the card mounted and must not mount it again.
+    CamsimResult r = cam.run(kFormatCard0 +
+                             "debug -M sdmmc -m\n"
+                             "dd if=/dev/zero of=/mnt/mmc/data bs=1M count=3 status=none\n"
+                             "debug -M sdmmc -i\n" +
+                             kStatfsTo + "statfs\n");
+    Figures f = read_figures(cam, "statfs");
+    unsigned long long total = f.total(), free = f.free(), used = total - free;
+    EXPECT_GT(used, 0u);
+    EXPECT_EQ(r.out, "Block = " + std::to_string(f.bsize >> 10) + " KB \n" +
+                         "Total = " + std::to_string(total) + " B = " + std::to_string(total >> 10) +
+                         " KB = " + mb(total) + " MB = " + gb(total) + " GB\n" +
+                         "Free = " + std::to_string(free >> 10) + " KB = " + mb(free) +
+                         " MB = " + gb(free) + " GB\n" +
+                         "Use = " + std::to_string(used >> 10) + " KB = " + mb(used) + " MB = " +
+                         gb(used) + " GB\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(SdmmcSpeed, WritesAndReadsBackThenLeavesNoTestFile)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    // 128 MiB do not fit on the card: the clean-up must happen anyway.
+    CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -s\n"
+                                            "ls -A /mnt/mmc > $CAMSIM_DIR/left\n"
+                                            "findmnt -n -o SOURCE /mnt/mmc > $CAMSIM_DIR/mounted\n",
+                             240);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(error_lines(r.err), "");
+    EXPECT_EQ(count_of(r.err, "records in"), 2) << r.err;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_EQ(cam.read_file("left"), "");
+    EXPECT_EQ(cam.read_file("mounted"), "/dev/mmcblk0\n");
+    EXPECT_EQ(flushes(cam), 1);
+}
+
+TEST(SdmmcFill, EachFillUsesTheCountAndSizeGivenBeforeItAndGoesOnWhenTheCardIsFull)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -m\n" + kStatfsTo + "empty\n" +
+                                 "debug -M sdmmc -n 2 -z 1 -F -n 4 -z 16 -F > $CAMSIM_DIR/out\n" +
+                                 kStatfsTo + "full\n" +
+                                 "cd /mnt/mmc && stat -c '%n %s' * > $CAMSIM_DIR/files\n",
+                             240);
+    Figures empty = read_figures(cam, "empty"), after_first = empty, full = read_figures(cam, "full");
+    after_first.bfree -= 2 * (1 << 20) / empty.bsize;
+    EXPECT_EQ(full.bfree, 0u);
+    EXPECT_EQ(cam.read_file("out"), fill_header(empty, 2, 1) + create_lines(0, 2) +
+                                        fill_footer(2, after_first) + fill_header(after_first, 4, 16) +
+                                        create_lines(0, 4) + fill_footer(4, full));
+    // The first two files were overwritten; the card filled up during file2.
+    std::string files = cam.read_file("files");
+    EXPECT_NE(files.find("file0 16777216\nfile1 16777216\nfile2 "), std::string::npos) << files;
+    EXPECT_NE(files.find("file3 0\n"), std::string::npos) << files;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(error_lines(r.err), "");
+    EXPECT_EQ(flushes(cam), 2);
+}
+
+TEST(SdmmcFill, PrintsTheFreeSpaceAfterEvery32Files)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 48);
+    CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -m\n" + kStatfsTo + "empty\n" +
+                                 "debug -M sdmmc -n 33 -z 1 -F > $CAMSIM_DIR/out\n" + kStatfsTo +
+                                 "after\n" + "ls /mnt/mmc | wc -l > $CAMSIM_DIR/count\n",
+                             300);
+    Figures empty = read_figures(cam, "empty"), after32 = empty, after = read_figures(cam, "after");
+    after32.bfree -= 32 * (1 << 20) / empty.bsize;
+    EXPECT_EQ(cam.read_file("out"), fill_header(empty, 33, 1) + create_lines(0, 32) + "Free size = " +
+                                        mb(after32.free()) + " MB \n" + create_lines(32, 33) +
+                                        fill_footer(33, after));
+    EXPECT_EQ(cam.read_file("count"), "33\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+// file2 is a FIFO, so the dd writing it waits for a reader: the interrupt
+// arrives while that dd is certainly running.
+const std::string kFillWithStuckFile2 =
+    kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n" + "mkfifo /mnt/mmc/file2\n" + kStatfsTo +
+    "before\n";
+const std::string kWaitForFile2 = "wait_for \"pgrep -f '^dd .*/mnt/mmc/file2 ' > /dev/null\"\n";
+
+TEST(SdmmcFill, InterruptOfTheToolAloneStopsBeforeTheNextFile)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kFillWithStuckFile2 +
+                                 "debug -M sdmmc -n 0x64 -z 1 -F > $CAMSIM_DIR/out &\n"
+                                 "tool=$!\n" +
+                                 kWaitForFile2 +
+                                 "kill -INT $tool\n"
+                                 // The dd goes on: it gets its reader and ends normally.
+                                 "wc -c < /mnt/mmc/file2 > $CAMSIM_DIR/read\n"
+                                 "wait $tool; echo $? > $CAMSIM_DIR/status\n" +
+                                 kStatfsTo + "after\n",
+                             240);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(cam.read_file("status"), "0\n");
+    EXPECT_EQ(cam.read_file("read"), "1048576\n");
+    EXPECT_EQ(cam.read_file("out"), fill_header(read_figures(cam, "before"), 100, 1) +
+                                        create_lines(0, 3) + "\nGet signal, signo = 2\n" +
+                                        fill_footer(3, read_figures(cam, "after")));
+}
+
+TEST(SdmmcFill, InterruptOfTheWholeProcessGroupEndsTheRunningDdAndTheFill)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    // As Ctrl-C at a terminal: the signal goes to the tool's process group.
+    // -n after -F comes too late for it: the fill uses the default count.
+    CamsimResult r = cam.run(
+        kFillWithStuckFile2 +
+            "setsid sh -c 'echo $$ > /tmp/group; exec debug -M sdmmc -z 1 -F -n 10 > "
+            "$CAMSIM_DIR/out' &\n"
+            "tool=$!\n" +
+            kWaitForFile2 + "kill -INT -$(cat /tmp/group)\n"
+                            "if ! wait_for \"! pgrep -f '^dd .*/mnt/mmc/file2 ' > /dev/null\"; then\n"
+                            "    echo dd still running > $CAMSIM_DIR/stuck; cat /mnt/mmc/file2 > /dev/null\n"
+                            "fi\n"
+                            "wait $tool; echo $? > $CAMSIM_DIR/status\n" +
+            kStatfsTo + "after\n",
+        240);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(cam.has_file("stuck"));
+    EXPECT_EQ(cam.read_file("status"), "0\n");
+    EXPECT_EQ(cam.read_file("out"), fill_header(read_figures(cam, "before"), 128, 1) +
+                                        create_lines(0, 3) + "\nGet signal, signo = 2\n" +
+                                        fill_footer(3, read_figures(cam, "after")));
+}
+
+} // namespace

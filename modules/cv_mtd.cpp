@@ -10,20 +10,10 @@
 
 #include <mtd/mtd-abi.h>
 
+#include "cv_mtd.h"
 #include "debug.h"
 
 #define MTD_MAX_PARTITIONS 16
-#define MTD_MAX_BAD_BLOCKS 128
-
-typedef struct MtdPartition {
-    char path[32];       /* "/dev/" followed by the device name */
-    uint32_t offset;     /* start on the whole flash */
-    uint32_t size;       /* bytes */
-    uint32_t erase_size; /* bytes */
-    char name[32];       /* as /proc/mtd shows it, quotes included */
-    uint32_t bad_count;  /* bad blocks found; only the first 128 are kept */
-    uint32_t bad[MTD_MAX_BAD_BLOCKS];
-} MtdPartition;
 
 static MtdPartition g_mtd_partitions[MTD_MAX_PARTITIONS];
 static int g_mtd_partition_count;
@@ -90,7 +80,7 @@ static void mtd_skip_rest_of_line(FILE *fp, const char *line)
  * Returns -1 when the line names no device that fits the path field or
  * lacks the sizes; the size is still filled in when it could be read, so
  * that the partitions after it keep their offsets. */
-static int mtd_parse_partition(const char *line, MtdPartition *part)
+int mtd_parse_partition(const char *line, MtdPartition *part)
 {
     memset(part, 0, sizeof *part);
     /* The width keeps the name inside its field; a longer one is cut. */

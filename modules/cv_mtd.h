@@ -1,0 +1,26 @@
+/* cv_mtd.h - the mtd module's partition table entry and its /proc/mtd line
+ * reader, for the module's tests. */
+#ifndef CV_MTD_H
+#define CV_MTD_H
+
+#include <stdint.h>
+
+#define MTD_MAX_BAD_BLOCKS 128
+
+typedef struct MtdPartition {
+    char path[32];       /* "/dev/" followed by the device name */
+    uint32_t offset;     /* start on the whole flash */
+    uint32_t size;       /* bytes */
+    uint32_t erase_size; /* bytes */
+    char name[32];       /* as /proc/mtd shows it, quotes included */
+    uint32_t bad_count;  /* bad blocks found; only the first 128 are kept */
+    uint32_t bad[MTD_MAX_BAD_BLOCKS];
+} MtdPartition;
+
+/* Fills one table entry from a line such as
+ *   mtd3: 00400000 00020000 "rootfs"
+ * Returns -1 when the line names no device that fits the path field or
+ * lacks the sizes; the size is still filled in when it could be read. */
+int mtd_parse_partition(const char *line, MtdPartition *part);
+
+#endif

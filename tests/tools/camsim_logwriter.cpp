@@ -2,16 +2,27 @@
 // second program on the camera would: camsim_logwriter TAG COUNT SIZE.
 // Each record is SIZE bytes: "TAG:index:" then TAG's letter repeated, then a
 // line end, so a checker can tell whole records from torn ones.
+// camsim_logwriter --hold takes the log's semaphore, prints "held" and
+// sleeps with it until it is killed: a writer that dies inside the lock.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "osa.h"
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && strcmp(argv[1], "--hold") == 0) {
+        if (OSA_logInit() != 0 || OSA_ipcSemWait(&g_osa_log.sem, 0, 1) != 0)
+            return 1;
+        printf("held\n");
+        fflush(stdout);
+        for (;;)
+            pause();
+    }
     if (argc != 4) {
-        fprintf(stderr, "usage: camsim_logwriter TAG COUNT SIZE\n");
+        fprintf(stderr, "usage: camsim_logwriter TAG COUNT SIZE | camsim_logwriter --hold\n");
         return 2;
     }
     const char *tag = argv[1];

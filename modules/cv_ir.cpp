@@ -150,8 +150,10 @@ static int ir_test_main(int argc, char **argv)
     uint32_t start = OSA_nowMsec();
     int cut = 0;
     while (!g_stop_flag && g_ir_param.times != 0) {
+        /* Other negative counts run down through the 32-bit wrap, without
+         * the signed overflow a plain decrement would hit. */
         if (g_ir_param.times != -1)
-            g_ir_param.times--;
+            g_ir_param.times = (int32_t)((uint32_t)g_ir_param.times - 1u);
         ir_set_cut(cut);
         cut = !cut;
         OSA_sleepMsec(g_ir_param.delay);

@@ -53,9 +53,9 @@
 
 int debug_main(int argc, char **argv);
 
-// The fuzzer's 8-bit coverage counters of this executable.
-extern "C" __attribute__((weak)) uint8_t __start___sancov_cntrs[];
-extern "C" __attribute__((weak)) uint8_t __stop___sancov_cntrs[];
+// The fuzzer's 8-bit coverage counters of this executable (fuzz_counters.cpp).
+extern "C" uint8_t *fuzz_counters_start(void);
+extern "C" uint8_t *fuzz_counters_stop(void);
 
 namespace {
 
@@ -174,7 +174,7 @@ void confine_filesystems(const char *writable)
 void child_exit(int status, void *)
 {
     if (g_child_counters)
-        memcpy(g_child_counters, __start___sancov_cntrs, g_counter_count);
+        memcpy(g_child_counters, fuzz_counters_start(), g_counter_count);
     _exit(status & 0xff);
 }
 
@@ -280,7 +280,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     confine_filesystems(out);
     // Programs the parsers start and leave behind come back to this process.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    g_counter_count = (size_t)(__stop___sancov_cntrs - __start___sancov_cntrs);
+    g_counter_count = (size_t)(fuzz_counters_stop() - fuzz_counters_start());
     if (g_counter_count > 0) {
         void *shared = mmap(nullptr, g_counter_count, PROT_READ | PROT_WRITE,
                             MAP_SHARED | MAP_ANONYMOUS, -1, 0);
@@ -351,9 +351,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
 
+    uint8_t *counters = fuzz_counters_start();
     for (size_t i = 0; i < g_counter_count; i++) {
-        if (g_child_counters[i] > __start___sancov_cntrs[i])
-            __start___sancov_cntrs[i] = g_child_counters[i];
+        if (g_child_counters[i] > counters[i])
+            counters[i] = g_child_counters[i];
     }
 
     // The ir module appends a record to the guarded log on every run.

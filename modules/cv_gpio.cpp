@@ -125,7 +125,7 @@ static int gpio_test_main(int argc, char **argv)
         return 0;
     }
     if (gpio_do_rw(&g_gpio_cfg) != 0) {
-        printf("gpio_do_rw faild!");
+        printf("gpio_do_rw faild!\n");
         return -1;
     }
     if (g_gpio_cfg.operation == 0)

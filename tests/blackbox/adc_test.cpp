@@ -33,12 +33,6 @@ const std::string kUsage = std::string(80, '*') +
                            "channel2: reserve\n"
                            "\n";
 
-// Error lines with their source line number blanked out.
-std::string without_line_numbers(const std::string &err)
-{
-    return std::regex_replace(err, std::regex("\\|[0-9]+\\): "), "|N): ");
-}
-
 std::string light_record(int valid, int subcmd, int value, int value2)
 {
     return "48 666: " + std::to_string(valid) + " " + std::to_string(subcmd) + " " +

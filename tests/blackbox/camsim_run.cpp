@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 std::string shell_quote(const std::string &text)
@@ -38,6 +39,11 @@ void write_whole_file(const std::string &path, const std::string &data)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << data;
+}
+
+std::string without_line_numbers(const std::string &text)
+{
+    return std::regex_replace(text, std::regex("\\|[0-9]+\\): "), "|N): ");
 }
 
 std::string fixture_path(const std::string &name)

@@ -50,6 +50,9 @@ private:
 std::string shell_quote(const std::string &text);
 std::string read_whole_file(const std::string &path);
 void write_whole_file(const std::string &path, const std::string &data);
+// Error lines with their source line numbers replaced by N, so tests can
+// compare them whole: " ERROR  (cv_gpio|gpio_init_param|N): ...".
+std::string without_line_numbers(const std::string &text);
 // A file of the test fixtures directory (tests/fixtures/...).
 std::string fixture_path(const std::string &name);
 

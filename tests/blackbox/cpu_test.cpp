@@ -97,11 +97,6 @@ void expect_summary_matches(const Monitor &m)
     EXPECT_LE(average, maximum + 0.0051);
 }
 
-std::string without_line_numbers(const std::string &err)
-{
-    return std::regex_replace(err, std::regex("\\|[0-9]+\\): "), "|N): ");
-}
-
 TEST(CpuModule, ShortRunPrintsCountLinesThenTheSummaryAndLogsTheirUncolouredTwins)
 {
     Camsim cam;

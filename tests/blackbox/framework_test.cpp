@@ -42,12 +42,6 @@ const std::string kGpioUsage = kRule +
 // What shutdown calls whichever module ran: the deinits of gpio and pwm.
 const std::vector<std::string> kDeinitCalls = {"gpio_close", "pwm_close"};
 
-// Error lines carry the source line; tests compare everything else.
-std::string without_line_numbers(const std::string &text)
-{
-    return std::regex_replace(text, std::regex("\\|[0-9]+\\): "), "|N): ");
-}
-
 TEST(Framework, WithoutAModuleOrHelpTargetPrintsTheTopLevelUsage)
 {
     const std::vector<std::vector<std::string>> lines = {

@@ -165,11 +165,6 @@ std::string audio(const Units &u)
            vqe_section(u);
 }
 
-std::string without_line_numbers(const std::string &err)
-{
-    return std::regex_replace(err, std::regex("\\|[0-9]+\\): "), "|N): ");
-}
-
 TEST(MediaModule, VideoPrintsItsSixSectionsFromTheUnitFiles)
 {
     Camsim cam;

@@ -45,12 +45,6 @@ void make_flash(Camsim &cam, const std::vector<Partition> &parts, bool with_proc
     cam.option("--mtd", dir);
 }
 
-// Error lines carry the source line; the tests do not pin it.
-std::string without_line_numbers(const std::string &text)
-{
-    return std::regex_replace(text, std::regex("\\|[0-9]+\\): "), "|N): ");
-}
-
 std::string scan_error(const std::string &message)
 {
     return " ERROR  (cv_mtd|cv_badblock_check|N): " + message;

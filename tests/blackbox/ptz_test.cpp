@@ -69,11 +69,6 @@ std::string joined(const std::vector<std::string> &args)
     return text;
 }
 
-std::string without_line_numbers(const std::string &text)
-{
-    return std::regex_replace(text, std::regex("\\|[0-9]+\\): "), "|N): ");
-}
-
 TEST(Ptz, EachCommandOptionRunsItsCodeAloneForTheDelayThenReleasesTheLink)
 {
     const struct {

@@ -40,11 +40,6 @@ std::string error_line(const std::string &func, const std::string &message)
     return " ERROR  (cv_sdmmc|" + func + "|N): " + message;
 }
 
-std::string without_line_numbers(const std::string &text)
-{
-    return std::regex_replace(text, std::regex("\\|[0-9]+\\): "), "|N): ");
-}
-
 // The tool's error lines among everything the shell programs printed.
 std::string error_lines(const std::string &err)
 {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "debug.h"
+#include "platform_libs.h"
 
 char g_prog_name[256];
 char g_module_name[64];
@@ -145,6 +146,7 @@ int scan_main_options(int argc, char **argv)
 
 int test_run(int argc, char **argv)
 {
+    platform_libs_open_for_module(g_module_name);
     return run_module(g_module_name, argc, argv);
 }
 

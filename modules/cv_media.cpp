@@ -199,6 +199,9 @@ static void media_fill(MediaFile *mf)
  * the buffer, 0 when more must be read first, -1 at the end of the file. */
 static int media_line_end(const MediaFile *mf, size_t from, size_t *line_end)
 {
+    /* Set on every path, though callers read it only after a whole line:
+     * an optimising compiler cannot see that and warns. */
+    *line_end = from;
     size_t avail = mf->end - from;
     size_t limit = avail < MEDIA_LINE_MAX ? avail : MEDIA_LINE_MAX;
     const char *nl = (const char *)memchr(mf->data + from, '\n', limit);

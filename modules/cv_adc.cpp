@@ -36,6 +36,9 @@ static const char *const adc_channel_descriptions[ADC_CHANNELS] = {
     nullptr,
 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t adc_module_id = 2;
+
 static const struct option adc_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"channel", required_argument, nullptr, 'c'},
@@ -59,11 +62,10 @@ static const OptionHelp adc_option_help[] = {
     {"param", "show param info"},
     {"debug switch", "0: close, 1: open"},
 };
-static_assert(sizeof adc_option_help / sizeof adc_option_help[0] == 9, "one help pair per option");
 
 static void adc_usage(void)
 {
-    print_module_usage(2, adc_options, adc_option_help, 9);
+    print_module_usage(adc_module_id, adc_options, adc_option_help);
     OSA_printf("ADC infomation descryption: \n");
     for (int ch = 0; ch < ADC_CHANNELS; ch++) {
         if (adc_channel_descriptions[ch])
@@ -201,5 +203,5 @@ static void adc_deinit(void)
 {
 }
 
-static ModuleDesc g_adc_module = {"adc", 2, adc_test_main, adc_usage, adc_deinit};
+static ModuleDesc g_adc_module = {"adc", adc_module_id, adc_test_main, adc_usage, adc_deinit};
 DEBUG_MODULE(g_adc_module)

@@ -18,6 +18,9 @@ static char g_cpu_log_name[CPU_LOG_NAME_SIZE] = "/tmp/cpulog.txt";
 /* The previous sample, kept between calls of cpu_sample. */
 static CpuTicks g_cpu_ticks;
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t cpu_module_id = 8;
+
 static const struct option cpu_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"delay", required_argument, nullptr, 'd'},
@@ -36,7 +39,7 @@ static const OptionHelp cpu_option_help[] = {
 
 static void cpu_usage(void)
 {
-    print_module_usage(8, cpu_options, cpu_option_help, 5);
+    print_module_usage(cpu_module_id, cpu_options, cpu_option_help);
 }
 
 static void cpu_print_version(void)
@@ -266,5 +269,5 @@ static int cpu_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_cpu_module = {"cpu", 8, cpu_test_main, cpu_usage, nullptr};
+static ModuleDesc g_cpu_module = {"cpu", cpu_module_id, cpu_test_main, cpu_usage, nullptr};
 DEBUG_MODULE(g_cpu_module)

@@ -23,6 +23,9 @@ static const char db_table_list_sql[] = "select name from sqlite_master where ty
 /* Query result text, and one column value of one row. */
 enum { DB_RESULT_SIZE = 2048, DB_CELL_SIZE = 256 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t db_module_id = 12;
+
 static const struct option db_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"select", required_argument, nullptr, 's'},
@@ -227,7 +230,7 @@ static int db_execute_file(const char *path)
 
 static void db_usage(void)
 {
-    print_module_usage(12, db_options, db_option_help, 6);
+    print_module_usage(db_module_id, db_options, db_option_help);
     OSA_printf("DB table list: \n");
     if (db_path[0] == '\0')
         db_set_database("cvdb");
@@ -274,5 +277,5 @@ static int db_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_db_module = {"db", 12, db_test_main, db_usage, nullptr};
+static ModuleDesc g_db_module = {"db", db_module_id, db_test_main, db_usage, nullptr};
 DEBUG_MODULE(g_db_module)

@@ -18,6 +18,9 @@ static GpioCfg g_gpio_cfg;
 
 static const unsigned gpio_max_write_id = 127;
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t gpio_module_id = 3;
+
 static const struct option gpio_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"read", required_argument, nullptr, 'r'},
@@ -40,7 +43,7 @@ static const OptionHelp gpio_option_help[] = {
 
 static void gpio_usage(void)
 {
-    print_module_usage(3, gpio_options, gpio_option_help, 7);
+    print_module_usage(gpio_module_id, gpio_options, gpio_option_help);
 }
 
 static uint32_t gpio_number(const char *text)
@@ -141,5 +144,5 @@ static void gpio_deinit(void)
     gpio_close();
 }
 
-static ModuleDesc g_gpio_module = {"gpio", 3, gpio_test_main, gpio_usage, gpio_deinit};
+static ModuleDesc g_gpio_module = {"gpio", gpio_module_id, gpio_test_main, gpio_usage, gpio_deinit};
 DEBUG_MODULE(g_gpio_module)

@@ -20,6 +20,9 @@ static const unsigned ir_max_mode = 3;
 /* Readers of the log take fixed-size records, whatever the text's length. */
 #define IR_LOG_RECORD_SIZE 1024
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t ir_module_id = 15;
+
 static const struct option ir_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"ir-led", required_argument, nullptr, 'l'},
@@ -57,7 +60,7 @@ static void ir_print_modes(void)
 
 static void ir_usage(void)
 {
-    print_module_usage(15, ir_options, ir_option_help, 6);
+    print_module_usage(ir_module_id, ir_options, ir_option_help);
     ir_print_modes();
 }
 
@@ -176,5 +179,5 @@ static int ir_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_ir_module = {"ir", 15, ir_test_main, ir_usage, nullptr};
+static ModuleDesc g_ir_module = {"ir", ir_module_id, ir_test_main, ir_usage, nullptr};
 DEBUG_MODULE(g_ir_module)

@@ -21,6 +21,9 @@ enum {
     MEDIA_OPT_VIDEO = 23,
 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t media_module_id = 19;
+
 static const struct option media_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"all", no_argument, nullptr, 'a'},
@@ -144,7 +147,7 @@ static const MediaSection media_ao_vqe_section = {"/tmp/media/ao.log", "[AO VQE]
 
 static void media_usage(void)
 {
-    print_module_usage(19, media_options, media_option_help, 25);
+    print_module_usage(media_module_id, media_options, media_option_help);
 }
 
 /* ---- unit file reader ----
@@ -400,5 +403,5 @@ static int media_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_media_module = {"media", 19, media_test_main, media_usage, nullptr};
+static ModuleDesc g_media_module = {"media", media_module_id, media_test_main, media_usage, nullptr};
 DEBUG_MODULE(g_media_module)

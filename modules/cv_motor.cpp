@@ -20,6 +20,9 @@ static const uint32_t motor_piris_poll_ms = 5;
  * waiting forever; the iris settles well within this on the device. */
 static const uint32_t motor_piris_wait_limit_ms = 10000;
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t motor_module_id = 9;
+
 static const struct option motor_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"type", required_argument, nullptr, 't'},
@@ -59,7 +62,7 @@ static void motor_print_help(void)
 
 static void motor_usage(void)
 {
-    print_module_usage(9, motor_options, motor_option_help, 6);
+    print_module_usage(motor_module_id, motor_options, motor_option_help);
     motor_print_help();
 }
 
@@ -143,5 +146,5 @@ static int motor_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_motor_module = {"motor", 9, motor_test_main, motor_usage, nullptr};
+static ModuleDesc g_motor_module = {"motor", motor_module_id, motor_test_main, motor_usage, nullptr};
 DEBUG_MODULE(g_motor_module)

@@ -24,6 +24,9 @@ static const char mtd_proc_path[] = "/proc/mtd";
 #define mtd_scan_error(...) \
     report_error_at(OSA_sourceName(__FILE__), "cv_badblock_check", __LINE__, __VA_ARGS__)
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t mtd_module_id = 23;
+
 static const struct option mtd_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"badblock", required_argument, nullptr, 'b'},
@@ -36,7 +39,7 @@ static const OptionHelp mtd_option_help[] = {
 
 static void mtd_usage(void)
 {
-    print_module_usage(23, mtd_options, mtd_option_help, 2);
+    print_module_usage(mtd_module_id, mtd_options, mtd_option_help);
 }
 
 static int mtd_init_param(int argc, char **argv)
@@ -211,5 +214,5 @@ static void mtd_deinit(void)
 {
 }
 
-static ModuleDesc g_mtd_module = {"mtd", 23, mtd_test_main, mtd_usage, mtd_deinit};
+static ModuleDesc g_mtd_module = {"mtd", mtd_module_id, mtd_test_main, mtd_usage, mtd_deinit};
 DEBUG_MODULE(g_mtd_module)

@@ -11,10 +11,6 @@
 #define PT_OPT_WIE_HID 'G'
 #define PT_OPT_WIE_PID 'Y'
 
-#define PT_OPTION_ROWS 36
-/* Rows from here on have no help text of their own. */
-#define PT_HELP_ROWS 25
-
 /* Step direction "XY": a non-zero digit sets this bit in the step count. */
 #define PT_STEP_DIR_BIT 0x800000
 
@@ -57,8 +53,9 @@ static const struct option pt_options[] = {
     {"test rs485", required_argument, nullptr, 'A'},
     {nullptr, 0, nullptr, 0},
 };
-/* Row 0's description names the module; the usage fills it in. */
-static const OptionHelp pt_option_help[PT_HELP_ROWS] = {
+/* Row 0's description names the module; the usage fills it in. The options
+ * past the end of this table have no help text of their own. */
+static const OptionHelp pt_option_help[] = {
     {"module", nullptr},
     {"0~31", "0 is min   ,31is max"},
     {"0~31", "0 is min   ,31is max"},
@@ -83,27 +80,26 @@ static const OptionHelp pt_option_help[PT_HELP_ROWS] = {
     {"0~10000", "set image_dis"},
     {"1200~2000", "setobj_dis"},
     {"0-1", "set test wiegand mode"},
-    {"", ""},
 };
-static_assert(sizeof pt_options / sizeof pt_options[0] == PT_OPTION_ROWS + 1,
-              "36 options and the end entry");
+static_assert(sizeof pt_option_help / sizeof pt_option_help[0] < sizeof pt_options / sizeof pt_options[0],
+              "no help pair without its option");
+
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t pt_module_id = 20;
 
 static DriveRequest g_pt_request;
-static const PtDriveModule pt_drive = {20, PT_SHM_KEY, "cv_pt", "module name: pt", &g_pt_request};
+static const PtDriveModule pt_drive = {pt_module_id, PT_SHM_KEY, "cv_pt", "module name: pt", &g_pt_request};
 
 void pt_drive_usage(const PtDriveModule *drive)
 {
     /* The printer reads as many help rows as options; the rows past the
      * help table get empty texts. */
-    OptionHelp help[PT_OPTION_ROWS];
-    for (int i = 0; i < PT_OPTION_ROWS; i++) {
-        if (i < PT_HELP_ROWS)
-            help[i] = pt_option_help[i];
-        else
-            help[i] = OptionHelp{"", ""};
-    }
+    const size_t help_rows = sizeof pt_option_help / sizeof pt_option_help[0];
+    OptionHelp help[sizeof pt_options / sizeof pt_options[0] - 1];
+    for (size_t i = 0; i < sizeof help / sizeof help[0]; i++)
+        help[i] = i < help_rows ? pt_option_help[i] : OptionHelp{"", ""};
     help[0].description = drive->module_help;
-    print_module_usage(drive->id, pt_options, help, PT_OPTION_ROWS);
+    print_module_usage(drive->id, pt_options, help);
 }
 
 static void pt_request(DriveRequest *req, int32_t cmd, int32_t param1)
@@ -265,5 +261,5 @@ static void pt_usage(void)
     pt_drive_usage(&pt_drive);
 }
 
-static ModuleDesc g_pt_module = {"pt", 20, pt_test_main, pt_usage, nullptr};
+static ModuleDesc g_pt_module = {"pt", pt_module_id, pt_test_main, pt_usage, nullptr};
 DEBUG_MODULE(g_pt_module)

@@ -31,6 +31,9 @@ static PtzSettings g_ptz_settings;
  * lightoff, brushon, brushoff */
 static const uint32_t ptz_test_sequence[14] = {0, 1, 0, 2, 3, 2, 7, 5, 4, 6, 27, 28, 29, 30};
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t ptz_module_id = 7;
+
 static const struct option ptz_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"delay", required_argument, nullptr, 'd'},
@@ -100,7 +103,7 @@ static const int ptz_max_command_code = 32;
 
 static void ptz_usage(void)
 {
-    print_module_usage(7, ptz_options, ptz_option_help, 29);
+    print_module_usage(ptz_module_id, ptz_options, ptz_option_help);
 }
 
 /* After an option error's line: the usage, and the process ends with the
@@ -217,5 +220,5 @@ static int ptz_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_ptz_module = {"ptz", 7, ptz_test_main, ptz_usage, nullptr};
+static ModuleDesc g_ptz_module = {"ptz", ptz_module_id, ptz_test_main, ptz_usage, nullptr};
 DEBUG_MODULE(g_ptz_module)

@@ -17,6 +17,9 @@ static PwmSettings g_pwm_settings = {0, 500, 100000, 1};
 
 enum { PWM_MODE_NONE = 0, PWM_MODE_READ = 1, PWM_MODE_WRITE = 2 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t pwm_module_id = 4;
+
 static const struct option pwm_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"channel", required_argument, nullptr, 'c'},
@@ -35,7 +38,7 @@ static const OptionHelp pwm_option_help[] = {
 
 static void pwm_usage(void)
 {
-    print_module_usage(4, pwm_options, pwm_option_help, 5);
+    print_module_usage(pwm_module_id, pwm_options, pwm_option_help);
     OSA_mutexTake(&g_console_lock);
     printf("\nNotice:\n");
     printf("\tUse lsmod to make sure pwm module has been installed.\n");
@@ -134,5 +137,5 @@ static void pwm_deinit(void)
     pwm_close();
 }
 
-static ModuleDesc g_pwm_module = {"pwm", 4, pwm_test_main, pwm_usage, pwm_deinit};
+static ModuleDesc g_pwm_module = {"pwm", pwm_module_id, pwm_test_main, pwm_usage, pwm_deinit};
 DEBUG_MODULE(g_pwm_module)

@@ -32,6 +32,9 @@ static const unsigned long sdmmc_max_fill_size = 1024;
 
 enum { SDMMC_OPT_INIT = 1 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t sdmmc_module_id = 10;
+
 static const struct option sdmmc_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"filenum", required_argument, nullptr, 'n'},
@@ -62,7 +65,7 @@ static const OptionHelp sdmmc_option_help[] = {
 
 static void sdmmc_usage(void)
 {
-    print_module_usage(10, sdmmc_options, sdmmc_option_help, 10);
+    print_module_usage(sdmmc_module_id, sdmmc_options, sdmmc_option_help);
 }
 
 /* 1: exactly one node exists and is selected; 0: none; -1: two or more. */
@@ -371,5 +374,5 @@ static int sdmmc_test_main(int argc, char **argv)
     return sdmmc_init_param(argc, argv);
 }
 
-static ModuleDesc g_sdmmc_module = {"sdmmc", 10, sdmmc_test_main, sdmmc_usage, nullptr};
+static ModuleDesc g_sdmmc_module = {"sdmmc", sdmmc_module_id, sdmmc_test_main, sdmmc_usage, nullptr};
 DEBUG_MODULE(g_sdmmc_module)

@@ -68,6 +68,9 @@ enum {
     WIFI_OPT_LINK,
 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t wifi_module_id = 18;
+
 static const struct option wifi_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"mode", required_argument, nullptr, 'm'},
@@ -119,9 +122,6 @@ static const OptionHelp wifi_option_help[] = {
     {"", "wifi get current work information"},
     {"", "wifi check device link up/down"},
 };
-
-static const unsigned wifi_module_id = 18;
-static const unsigned wifi_option_rows = 23;
 
 static const char *const wifi_description[] = {
     "Wifi configure descryption: ",
@@ -254,7 +254,7 @@ static void wifi_print_examples(void)
 
 static void wifi_usage(void)
 {
-    print_module_usage(wifi_module_id, wifi_options, wifi_option_help, wifi_option_rows);
+    print_module_usage(wifi_module_id, wifi_options, wifi_option_help);
     wifi_print_description();
     wifi_print_examples();
 }
@@ -570,5 +570,5 @@ static int wifi_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_wifi_module = {"wifi", 18, wifi_test_main, wifi_usage, nullptr};
+static ModuleDesc g_wifi_module = {"wifi", wifi_module_id, wifi_test_main, wifi_usage, nullptr};
 DEBUG_MODULE(g_wifi_module)

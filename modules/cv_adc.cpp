@@ -106,11 +106,6 @@ static void adc_read_step(void)
     OSA_printf("Adc[%d] = %d\n", (int)g_adc_settings.channel, value);
 }
 
-static uint32_t adc_number(const char *text)
-{
-    return (uint32_t)strtoul(text, nullptr, 0);
-}
-
 static int adc_init_param(int argc, char **argv)
 {
     int thresholds = 0;
@@ -122,17 +117,17 @@ static int adc_init_param(int argc, char **argv)
         case 'M':
             break;
         case 'c':
-            g_adc_settings.channel = adc_number(optarg);
+            g_adc_settings.channel = (uint32_t)OSA_number(optarg);
             if (g_adc_settings.channel != 0) {
                 g_adc_settings.channel = 0;
                 report_error("Adc channel reset=%d\n", (int)g_adc_settings.channel);
             }
             break;
         case 't':
-            g_adc_settings.times = (int32_t)adc_number(optarg);
+            g_adc_settings.times = (int32_t)OSA_number(optarg);
             break;
         case 'd':
-            g_adc_settings.delay = adc_number(optarg);
+            g_adc_settings.delay = (uint32_t)OSA_number(optarg);
             if (g_adc_settings.delay == 0) {
                 report_error("Adc delay time must > 0 !\n");
                 error = 1;

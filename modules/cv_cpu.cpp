@@ -58,14 +58,14 @@ static int cpu_init_param(int argc, char **argv)
             cpu_print_version();
             break;
         case 'c':
-            g_cpu_count = (int32_t)strtoul(optarg, nullptr, 0);
+            g_cpu_count = (int32_t)OSA_number(optarg);
             if (g_cpu_count <= 0) {
                 report_error("Cpu count must > 0\n");
                 ok = 0;
             }
             break;
         case 'd':
-            g_cpu_delay = (int32_t)strtoul(optarg, nullptr, 0);
+            g_cpu_delay = (int32_t)OSA_number(optarg);
             if (g_cpu_delay <= 0) {
                 report_error("Cpu delay must > 0\n");
                 ok = 0;

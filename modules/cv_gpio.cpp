@@ -46,11 +46,6 @@ static void gpio_usage(void)
     print_module_usage(gpio_module_id, gpio_options, gpio_option_help);
 }
 
-static uint32_t gpio_number(const char *text)
-{
-    return (uint32_t)strtoul(text, nullptr, 0);
-}
-
 static int gpio_init_param(int argc, char **argv)
 {
     int ok = 1;
@@ -60,30 +55,30 @@ static int gpio_init_param(int argc, char **argv)
         switch (c) {
         case 'r':
             g_gpio_cfg.operation = 0;
-            g_gpio_cfg.id = gpio_number(optarg);
+            g_gpio_cfg.id = (uint32_t)OSA_number(optarg);
             printf("===g_gpio_cfg(%d,%d)=======\n", g_gpio_cfg.operation, (int)g_gpio_cfg.id);
             break;
         case 'w':
         case 'p': /* input configuration has no library call yet: a write */
             g_gpio_cfg.operation = 1;
-            g_gpio_cfg.id = gpio_number(optarg);
+            g_gpio_cfg.id = (uint32_t)OSA_number(optarg);
             if (g_gpio_cfg.id > gpio_max_write_id) {
                 report_error("gio id must <= %d\n", gpio_max_write_id);
                 ok = 0;
             }
             break;
         case 'd':
-            g_gpio_cfg.value = (int32_t)gpio_number(optarg);
+            g_gpio_cfg.value = (int32_t)OSA_number(optarg);
             if (g_gpio_cfg.value < 0 || g_gpio_cfg.value > 2) {
                 report_error("gio value must be 0/1! \n");
                 ok = 0;
             }
             break;
         case 't':
-            g_gpio_cfg.times = (int32_t)gpio_number(optarg);
+            g_gpio_cfg.times = (int32_t)OSA_number(optarg);
             break;
         case 'D':
-            g_gpio_cfg.delay = (int32_t)gpio_number(optarg);
+            g_gpio_cfg.delay = (int32_t)OSA_number(optarg);
             if (g_gpio_cfg.delay == 0) {
                 report_error("gio delay time must > 0! \n");
                 ok = 0;

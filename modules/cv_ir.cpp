@@ -64,11 +64,6 @@ static void ir_usage(void)
     ir_print_modes();
 }
 
-static uint32_t ir_number(const char *text)
-{
-    return (uint32_t)strtoul(text, nullptr, 0);
-}
-
 static int ir_init_param(int argc, char **argv)
 {
     int ok = 1;
@@ -77,17 +72,17 @@ static int ir_init_param(int argc, char **argv)
     while (ok && (c = getopt_long(argc, argv, "M:l:c:m:t:d:", ir_options, nullptr)) != -1) {
         switch (c) {
         case 'm':
-            g_ir_param.mode = (int32_t)ir_number(optarg);
+            g_ir_param.mode = (int32_t)OSA_number(optarg);
             if ((uint32_t)g_ir_param.mode > ir_max_mode) {
                 report_error("Invalid mode value.");
                 ok = 0;
             }
             break;
         case 't':
-            g_ir_param.times = (int32_t)ir_number(optarg);
+            g_ir_param.times = (int32_t)OSA_number(optarg);
             break;
         case 'd':
-            g_ir_param.delay = ir_number(optarg);
+            g_ir_param.delay = (uint32_t)OSA_number(optarg);
             if (g_ir_param.delay == 0) {
                 report_error("Invalid delay value.");
                 ok = 0;

@@ -91,7 +91,7 @@ static int motor_init_param(int argc, char **argv)
         switch (c) {
         case 't': {
             /* Checked before narrowing, so that 2^32 is not taken for focus. */
-            unsigned long type = strtoul(optarg, nullptr, 0);
+            unsigned long type = OSA_number(optarg);
             g_motor_param.type = (uint32_t)type;
             if (type > motor_max_type) {
                 report_error("Error motor type!\n");
@@ -100,7 +100,7 @@ static int motor_init_param(int argc, char **argv)
             break;
         }
         case 'd': {
-            unsigned long dir = strtoul(optarg, nullptr, 0);
+            unsigned long dir = OSA_number(optarg);
             g_motor_param.dir = (uint32_t)dir;
             if (dir > motor_max_dir) {
                 report_error("Error motor directory!\n");

@@ -114,11 +114,6 @@ static void ptz_usage(void)
     exit(-1);
 }
 
-static unsigned long ptz_number(const char *text)
-{
-    return strtoul(text, nullptr, 0);
-}
-
 static int ptz_init_param(int argc, char **argv)
 {
     PtzSettings *cfg = &g_ptz_settings;
@@ -130,12 +125,12 @@ static int ptz_init_param(int argc, char **argv)
         case 'M':
             break;
         case 'd':
-            n = ptz_number(optarg);
+            n = OSA_number(optarg);
             cfg->delay = n > UINT32_MAX ? UINT32_MAX : (uint32_t)n;
             break;
         case 'S':
             /* Checked before narrowing, so 2^32 + 1 is not taken for 1. */
-            n = ptz_number(optarg);
+            n = OSA_number(optarg);
             if (n > 9) {
                 report_error("Error speed!\r\n");
                 ptz_option_failed();
@@ -143,7 +138,7 @@ static int ptz_init_param(int argc, char **argv)
             cfg->speed1 = cfg->speed2 = (uint32_t)n + 1;
             break;
         case 'B':
-            n = ptz_number(optarg);
+            n = OSA_number(optarg);
             if (n != 2400 && n != 4800 && n != 9600 && n != 19200) {
                 report_error("Error baudrate!\r\n");
                 ptz_option_failed();
@@ -151,7 +146,7 @@ static int ptz_init_param(int argc, char **argv)
             cfg->baudrate = (uint32_t)n;
             break;
         case 'P':
-            n = ptz_number(optarg);
+            n = OSA_number(optarg);
             if (n != 0 && n != 1) {
                 report_error("Error procotol\r\n");
                 ptz_option_failed();
@@ -159,13 +154,13 @@ static int ptz_init_param(int argc, char **argv)
             cfg->protocol = (uint32_t)n;
             break;
         case 's':
-            pt_set_preset((int)ptz_number(optarg));
+            pt_set_preset((int)OSA_number(optarg));
             break;
         case 'c':
-            pt_remove_preset((int)ptz_number(optarg));
+            pt_remove_preset((int)OSA_number(optarg));
             break;
         case 'g':
-            pt_go_preset((int)ptz_number(optarg));
+            pt_go_preset((int)OSA_number(optarg));
             break;
         case 't':
             cfg->command = PTZ_TEST_ALL;

@@ -298,7 +298,7 @@ static int sdmmc_filling_disk(void)
  * taken for its low bits. */
 static int sdmmc_bounded_number(const char *text, unsigned long max, uint32_t *value)
 {
-    unsigned long v = strtoul(text, nullptr, 0);
+    unsigned long v = OSA_number(text);
     if (v < 1 || v > max)
         return -1;
     *value = (uint32_t)v;

@@ -259,13 +259,6 @@ static void wifi_usage(void)
     wifi_print_examples();
 }
 
-/* Base-prefixed unsigned number, kept modulo 2^32: a leading minus wraps,
- * text that is not a number reads as 0. */
-static uint32_t wifi_number(const char *text)
-{
-    return (uint32_t)strtoul(text, nullptr, 0);
-}
-
 /* Copies text into a field of width bytes, keeping at most keep characters
  * and zero-filling the rest; returns the stored length. */
 static size_t wifi_store_text(char *field, size_t width, size_t keep, const char *text)
@@ -313,7 +306,7 @@ static void wifi_set_encryp(WifiSettings *s, const char *text)
             s->auth_alg = (uint32_t)wifi_encryp_words[i].auth_alg;
         return;
     }
-    s->encryp = wifi_number(text);
+    s->encryp = (uint32_t)OSA_number(text);
 }
 
 static uint32_t wifi_mode_value(const char *text)
@@ -322,7 +315,7 @@ static uint32_t wifi_mode_value(const char *text)
         return 1;
     if (strcmp(text, "managed") == 0 || strcmp(text, "MANAGED") == 0)
         return 0;
-    return wifi_number(text);
+    return (uint32_t)OSA_number(text);
 }
 
 static void wifi_scan(void)
@@ -380,28 +373,28 @@ static int wifi_init_param(int argc, char **argv)
             }
             break;
         case 'c':
-            s->channel = wifi_number(optarg);
+            s->channel = (uint32_t)OSA_number(optarg);
             if (s->channel < 1 || s->channel > 14) {
                 report_error("Error wifi freq, must be[%d-%d]\n", 1, 14);
                 ok = 0;
             }
             break;
         case WIFI_OPT_AUTH_ALG:
-            s->auth_alg = wifi_number(optarg);
+            s->auth_alg = (uint32_t)OSA_number(optarg);
             if (s->auth_alg > 2) {
                 report_error("Error wifi auth_alg, must be[%d-%d]\n", 0, 2);
                 ok = 0;
             }
             break;
         case WIFI_OPT_KEY_MGMT:
-            s->key_mgmt = wifi_number(optarg);
+            s->key_mgmt = (uint32_t)OSA_number(optarg);
             if (s->key_mgmt > 5) {
                 report_error("Error wifi key_mgmt, must be[%d-%d]\n", 0, 5);
                 ok = 0;
             }
             break;
         case WIFI_OPT_GROUP:
-            s->group = wifi_number(optarg);
+            s->group = (uint32_t)OSA_number(optarg);
             if (s->group > 6) {
                 report_error("Error wifi group, must be[%d-%d]\n", 0, 6);
                 ok = 0;
@@ -414,7 +407,7 @@ static int wifi_init_param(int argc, char **argv)
             }
             break;
         case WIFI_OPT_SELECT:
-            s->select = (uint8_t)wifi_number(optarg);
+            s->select = (uint8_t)OSA_number(optarg);
             if (s->select > 3) {
                 report_error("Error wifi wep index, must be [0-3]\n");
                 ok = 0;
@@ -445,21 +438,21 @@ static int wifi_init_param(int argc, char **argv)
             }
             break;
         case WIFI_OPT_KEYTYPE:
-            s->keytype = wifi_number(optarg);
+            s->keytype = (uint32_t)OSA_number(optarg);
             if (s->keytype > 1) {
                 report_error("Error wifi wep keyType, must be [%d-%d]\n", 0, 1);
                 ok = 0;
             }
             break;
         case WIFI_OPT_PAIRWISE:
-            s->pairwise = wifi_number(optarg);
+            s->pairwise = (uint32_t)OSA_number(optarg);
             if (s->pairwise > 3) {
                 report_error("Error wifi wpa pairwise, must be [%d-%d]\n", 0, 3);
                 ok = 0;
             }
             break;
         case WIFI_OPT_PROTO:
-            s->proto = wifi_number(optarg);
+            s->proto = (uint32_t)OSA_number(optarg);
             if (s->proto > 2) {
                 report_error("Error wifi wpa proto, must be [%d-%d]\n", 0, 2);
                 ok = 0;
@@ -473,7 +466,7 @@ static int wifi_init_param(int argc, char **argv)
             break;
         case WIFI_OPT_WPS:
             s->encryp = 8;
-            s->wps = (uint8_t)wifi_number(optarg);
+            s->wps = (uint8_t)OSA_number(optarg);
             if (s->wps == 0) {
                 wifi_print_pin();
             } else if (s->wps == 1) {

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <signal.h>
 #include <stdarg.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -50,6 +51,11 @@ int OSA_sleepMsec(uint32_t ms)
     ts.tv_sec = ms / 1000;
     ts.tv_nsec = (long)(ms % 1000) * 1000000L;
     return nanosleep(&ts, nullptr);
+}
+
+unsigned long OSA_number(const char *text)
+{
+    return strtoul(text, nullptr, 0);
 }
 
 const char *OSA_sourceName(const char *path)

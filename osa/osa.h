@@ -30,6 +30,13 @@ uint32_t OSA_nowMsec(void);
 /* Sleeps once; a signal ends the sleep early (result -1). */
 int OSA_sleepMsec(uint32_t ms);
 
+/* A number from the command line, read as every module reads one: strtoul
+ * in base 0 (decimal, "0x" hexadecimal, leading-zero octal), what follows
+ * the number ignored, a leading minus wrapping round, text that is not a
+ * number reading as 0. Callers that keep 32 bits narrow it themselves,
+ * after any check that must see the whole value. */
+unsigned long OSA_number(const char *text);
+
 /* The error line on standard error:
  * " ERROR  (file|function|line): " followed by the message. */
 void report_error_at(const char *file, const char *func, int line, const char *fmt, ...)

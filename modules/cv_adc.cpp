@@ -109,10 +109,9 @@ static void adc_read_step(void)
 static int adc_init_param(int argc, char **argv)
 {
     int thresholds = 0;
-    int error = 0;
     int c;
     optind = 0;
-    while (!error && (c = getopt_long(argc, argv, "M:c:t:d:N:D:s:g:i", adc_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:c:t:d:N:D:s:g:i", adc_options, nullptr)) != -1) {
         switch (c) {
         case 'M':
             break;
@@ -130,7 +129,7 @@ static int adc_init_param(int argc, char **argv)
             g_adc_settings.delay = (uint32_t)OSA_number(optarg);
             if (g_adc_settings.delay == 0) {
                 report_error("Adc delay time must > 0 !\n");
-                error = 1;
+                return -1;
             }
             break;
         case 'N':
@@ -158,13 +157,8 @@ static int adc_init_param(int argc, char **argv)
             break;
         default:
             report_error("Unknow option\n");
-            error = 1;
-            break;
+            return -1;
         }
-    }
-    if (error) {
-        adc_usage();
-        return -1;
     }
     if (thresholds == 2) {
         g_adc_light_request.subcmd = 1;
@@ -175,8 +169,10 @@ static int adc_init_param(int argc, char **argv)
 
 static int adc_test_main(int argc, char **argv)
 {
-    if (adc_init_param(argc, argv) != 0)
+    if (adc_init_param(argc, argv) != 0) {
+        adc_usage();
         return 0;
+    }
     if (g_adc_light_request.valid)
         return shm_publish(LIGHT_SENSOR_SHM_KEY, sizeof(LightSensorRequest), &g_adc_light_request);
     if (g_adc_settings.times == -1) {

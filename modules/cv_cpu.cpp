@@ -49,10 +49,9 @@ static void cpu_print_version(void)
 
 static int cpu_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:d:c:l:v", cpu_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:d:c:l:v", cpu_options, nullptr)) != -1) {
         switch (c) {
         case 'v':
             cpu_print_version();
@@ -61,14 +60,14 @@ static int cpu_init_param(int argc, char **argv)
             g_cpu_count = (int32_t)OSA_number(optarg);
             if (g_cpu_count <= 0) {
                 report_error("Cpu count must > 0\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'd':
             g_cpu_delay = (int32_t)OSA_number(optarg);
             if (g_cpu_delay <= 0) {
                 report_error("Cpu delay must > 0\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'l':
@@ -76,22 +75,17 @@ static int cpu_init_param(int argc, char **argv)
                 memcpy(g_cpu_log_name, optarg, strlen(optarg) + 1);
             } else {
                 report_error("Cpu log name length must < 64!\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'M':
             break;
         case '?':
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         default:
             break;
         }
-    }
-    if (!ok) {
-        cpu_usage();
-        return -1;
     }
     return 0;
 }
@@ -217,8 +211,10 @@ static void cpu_sleep_seconds(int32_t seconds)
 
 static int cpu_test_main(int argc, char **argv)
 {
-    if (cpu_init_param(argc, argv) != 0)
+    if (cpu_init_param(argc, argv) != 0) {
+        cpu_usage();
         return 0;
+    }
 
     FILE *log = fopen(g_cpu_log_name, "wb");
     if (log)

@@ -262,8 +262,7 @@ static int db_init_param(int argc, char **argv)
             break;
         default:
             report_error("Unknow option. \n");
-            db_usage();
-            return 0;
+            return -1;
         }
     }
     return 0;
@@ -273,7 +272,8 @@ static int db_test_main(int argc, char **argv)
 {
     restore_default_databases();
     db_set_database("cvdb");
-    db_init_param(argc, argv);
+    if (db_init_param(argc, argv) != 0)
+        db_usage();
     return 0;
 }
 

@@ -48,10 +48,9 @@ static void gpio_usage(void)
 
 static int gpio_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:r:w:d:t:D:p:", gpio_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:r:w:d:t:D:p:", gpio_options, nullptr)) != -1) {
         switch (c) {
         case 'r':
             g_gpio_cfg.operation = 0;
@@ -64,14 +63,14 @@ static int gpio_init_param(int argc, char **argv)
             g_gpio_cfg.id = (uint32_t)OSA_number(optarg);
             if (g_gpio_cfg.id > gpio_max_write_id) {
                 report_error("gio id must <= %d\n", gpio_max_write_id);
-                ok = 0;
+                return -1;
             }
             break;
         case 'd':
             g_gpio_cfg.value = (int32_t)OSA_number(optarg);
             if (g_gpio_cfg.value < 0 || g_gpio_cfg.value > 2) {
                 report_error("gio value must be 0/1! \n");
-                ok = 0;
+                return -1;
             }
             break;
         case 't':
@@ -81,22 +80,17 @@ static int gpio_init_param(int argc, char **argv)
             g_gpio_cfg.delay = (int32_t)OSA_number(optarg);
             if (g_gpio_cfg.delay == 0) {
                 report_error("gio delay time must > 0! \n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'M':
             break;
         case '?':
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         default:
             break;
         }
-    }
-    if (!ok) {
-        gpio_usage();
-        return -1;
     }
     return 0;
 }
@@ -119,6 +113,7 @@ static int gpio_do_rw(GpioCfg *cfg)
 static int gpio_test_main(int argc, char **argv)
 {
     if (gpio_init_param(argc, argv) != 0) {
+        gpio_usage();
         gpio_close();
         return 0;
     }

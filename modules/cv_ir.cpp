@@ -66,16 +66,15 @@ static void ir_usage(void)
 
 static int ir_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:l:c:m:t:d:", ir_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:l:c:m:t:d:", ir_options, nullptr)) != -1) {
         switch (c) {
         case 'm':
             g_ir_param.mode = (int32_t)OSA_number(optarg);
             if ((uint32_t)g_ir_param.mode > ir_max_mode) {
                 report_error("Invalid mode value.");
-                ok = 0;
+                return -1;
             }
             break;
         case 't':
@@ -85,7 +84,7 @@ static int ir_init_param(int argc, char **argv)
             g_ir_param.delay = (uint32_t)OSA_number(optarg);
             if (g_ir_param.delay == 0) {
                 report_error("Invalid delay value.");
-                ok = 0;
+                return -1;
             }
             break;
         case 'l':
@@ -94,13 +93,8 @@ static int ir_init_param(int argc, char **argv)
             break;
         default:
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         }
-    }
-    if (!ok) {
-        ir_usage();
-        exit(-1);
     }
     return 0;
 }
@@ -134,7 +128,10 @@ static void ir_format_date(const time_t *when, char *text, size_t size)
 
 static int ir_test_main(int argc, char **argv)
 {
-    ir_init_param(argc, argv);
+    if (ir_init_param(argc, argv) != 0) {
+        ir_usage();
+        exit(-1);
+    }
 
     time_t start_time = time(nullptr);
     char date[64];

@@ -384,8 +384,7 @@ static int media_init_param(int argc, char **argv)
             break;
         case '?':
             report_error("Unknow option\n");
-            media_usage();
-            exit(-1);
+            return -1;
         default:
             /* Every other unit option copies its unit file. */
             if (c >= 0 && c < MEDIA_OPT_VIDEO && media_unit_names[c][0])
@@ -399,7 +398,10 @@ static int media_init_param(int argc, char **argv)
 static int media_test_main(int argc, char **argv)
 {
     OSA_system("av_log.sh");
-    media_init_param(argc, argv);
+    if (media_init_param(argc, argv) != 0) {
+        media_usage();
+        exit(-1);
+    }
     return 0;
 }
 

@@ -84,10 +84,9 @@ static void motor_set_piris(int duty)
 
 static int motor_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:t:d:s:i:p:", motor_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:t:d:s:i:p:", motor_options, nullptr)) != -1) {
         switch (c) {
         case 't': {
             /* Checked before narrowing, so that 2^32 is not taken for focus. */
@@ -95,7 +94,7 @@ static int motor_init_param(int argc, char **argv)
             g_motor_param.type = (uint32_t)type;
             if (type > motor_max_type) {
                 report_error("Error motor type!\n");
-                ok = 0;
+                return -1;
             }
             break;
         }
@@ -104,7 +103,7 @@ static int motor_init_param(int argc, char **argv)
             g_motor_param.dir = (uint32_t)dir;
             if (dir > motor_max_dir) {
                 report_error("Error motor directory!\n");
-                ok = 0;
+                return -1;
             }
             break;
         }
@@ -115,8 +114,7 @@ static int motor_init_param(int argc, char **argv)
             long duty = strtol(optarg, nullptr, 0);
             if (duty < 0 || duty > motor_max_piris_duty) {
                 report_error("Error P-iris duty!\n");
-                ok = 0;
-                break;
+                return -1;
             }
             motor_set_piris((int)duty);
             break;
@@ -126,20 +124,18 @@ static int motor_init_param(int argc, char **argv)
             break;
         default:
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         }
-    }
-    if (!ok) {
-        motor_usage();
-        exit(-1);
     }
     return 0;
 }
 
 static int motor_test_main(int argc, char **argv)
 {
-    motor_init_param(argc, argv);
+    if (motor_init_param(argc, argv) != 0) {
+        motor_usage();
+        exit(-1);
+    }
     if (STEPPER_run(&g_motor_param) != 0)
         report_error("STEPPER_run failed! \n");
     STEPPER_close();

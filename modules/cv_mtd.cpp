@@ -58,6 +58,8 @@ static int mtd_init_param(int argc, char **argv)
                 result = 0;
             break;
         default:
+            /* Unlike the other modules, a bad option does not end the
+             * parsing: the options after it still count. */
             report_error("Unknow option\n");
             mtd_usage();
             break;

@@ -106,14 +106,6 @@ static void ptz_usage(void)
     print_module_usage(ptz_module_id, ptz_options, ptz_option_help);
 }
 
-/* After an option error's line: the usage, and the process ends with the
- * serial link as it is. */
-[[noreturn]] static void ptz_option_failed(void)
-{
-    ptz_usage();
-    exit(-1);
-}
-
 static int ptz_init_param(int argc, char **argv)
 {
     PtzSettings *cfg = &g_ptz_settings;
@@ -133,7 +125,7 @@ static int ptz_init_param(int argc, char **argv)
             n = OSA_number(optarg);
             if (n > 9) {
                 report_error("Error speed!\r\n");
-                ptz_option_failed();
+                return -1;
             }
             cfg->speed1 = cfg->speed2 = (uint32_t)n + 1;
             break;
@@ -141,7 +133,7 @@ static int ptz_init_param(int argc, char **argv)
             n = OSA_number(optarg);
             if (n != 2400 && n != 4800 && n != 9600 && n != 19200) {
                 report_error("Error baudrate!\r\n");
-                ptz_option_failed();
+                return -1;
             }
             cfg->baudrate = (uint32_t)n;
             break;
@@ -149,7 +141,7 @@ static int ptz_init_param(int argc, char **argv)
             n = OSA_number(optarg);
             if (n != 0 && n != 1) {
                 report_error("Error procotol\r\n");
-                ptz_option_failed();
+                return -1;
             }
             cfg->protocol = (uint32_t)n;
             break;
@@ -171,8 +163,7 @@ static int ptz_init_param(int argc, char **argv)
                 break;
             }
             report_error("Unknow option\n");
-            ptz_option_failed();
-            break;
+            return -1;
         }
     }
     return 0;
@@ -204,7 +195,11 @@ static int ptz_test_main(int argc, char **argv)
 {
     g_ptz_settings = ptz_initial_settings;
     pt_set_speed((int)g_ptz_settings.speed1, (int)g_ptz_settings.speed2);
-    ptz_init_param(argc, argv);
+    if (ptz_init_param(argc, argv) != 0) {
+        /* The process ends with the serial link as it is. */
+        ptz_usage();
+        exit(-1);
+    }
     if (g_ptz_settings.command == PTZ_TEST_ALL) {
         ptz_test_all();
     } else {

@@ -46,34 +46,39 @@ static void pwm_usage(void)
     OSA_mutexGive(&g_console_lock);
 }
 
-/* Returns the mode the options ask for: the last option decides between
- * reading and writing. */
+/* Returns the mode the options ask for (the last option decides between
+ * reading and writing), or -1 after a bad option. */
 static int pwm_init_param(int argc, char **argv)
 {
     int mode = PWM_MODE_NONE;
-    const char *error = nullptr;
     int c;
     opterr = 0;
     optind = 0;
-    while (!error && (c = getopt_long(argc, argv, "M:c:d:p:e:", pwm_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:c:d:p:e:", pwm_options, nullptr)) != -1) {
         switch (c) {
         case 'c':
             mode = PWM_MODE_READ;
             g_pwm_settings.channel = atoi(optarg);
-            if (g_pwm_settings.channel < 0)
-                error = "Error pwm channel\n";
+            if (g_pwm_settings.channel < 0) {
+                report_error("Error pwm channel\n");
+                return -1;
+            }
             break;
         case 'd':
             mode = PWM_MODE_WRITE;
             g_pwm_settings.duty = atoi(optarg);
-            if (g_pwm_settings.duty <= 0)
-                error = "Error pwm duty\n";
+            if (g_pwm_settings.duty <= 0) {
+                report_error("Error pwm duty\n");
+                return -1;
+            }
             break;
         case 'p':
             mode = PWM_MODE_WRITE;
             g_pwm_settings.period = atoi(optarg);
-            if (g_pwm_settings.period <= 0)
-                error = "Error pwm period\n";
+            if (g_pwm_settings.period <= 0) {
+                report_error("Error pwm period\n");
+                return -1;
+            }
             break;
         case 'e':
             mode = PWM_MODE_WRITE;
@@ -84,14 +89,9 @@ static int pwm_init_param(int argc, char **argv)
         case 'M':
             break;
         default:
-            error = "Unknow option\n";
-            break;
+            report_error("Unknow option\n");
+            return -1;
         }
-    }
-    if (error) {
-        report_error("%s", error);
-        pwm_usage();
-        exit(-1);
     }
     return mode;
 }
@@ -119,7 +119,12 @@ static int pwm_test_main(int argc, char **argv)
         pwm_usage();
         return -1;
     }
-    switch (pwm_init_param(argc, argv)) {
+    int mode = pwm_init_param(argc, argv);
+    if (mode < 0) {
+        pwm_usage();
+        exit(-1);
+    }
+    switch (mode) {
     case PWM_MODE_READ:
         pwm_read(g_pwm_settings.channel);
         break;

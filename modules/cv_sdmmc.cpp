@@ -307,23 +307,22 @@ static int sdmmc_bounded_number(const char *text, unsigned long max, uint32_t *v
 
 static int sdmmc_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, nullptr)) != -1) {
         switch (c) {
         case 'M':
             break;
         case 'n':
             if (sdmmc_bounded_number(optarg, sdmmc_max_fill_count, &g_sdmmc_fill_count) != 0) {
                 report_error("filling file numbers must in [1-40960]!\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'z':
             if (sdmmc_bounded_number(optarg, sdmmc_max_fill_size, &g_sdmmc_fill_size) != 0) {
                 report_error("filling file size must in [1-1024]!\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'm':
@@ -356,22 +355,21 @@ static int sdmmc_init_param(int argc, char **argv)
             break;
         case '?':
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         default:
             break;
         }
-    }
-    if (!ok) {
-        sdmmc_usage();
-        exit(-1);
     }
     return 0;
 }
 
 static int sdmmc_test_main(int argc, char **argv)
 {
-    return sdmmc_init_param(argc, argv);
+    if (sdmmc_init_param(argc, argv) != 0) {
+        sdmmc_usage();
+        exit(-1);
+    }
+    return 0;
 }
 
 static ModuleDesc g_sdmmc_module = {"sdmmc", sdmmc_module_id, sdmmc_test_main, sdmmc_usage, nullptr};

@@ -67,6 +67,18 @@ void print_module_usage(unsigned id, const struct option (&options)[Options],
     print_module_usage(id, options, help, Options - 1);
 }
 
+/* The row of a module's table of like options whose option field is c, or
+ * nullptr: for parsers that look an option up instead of switching on it. */
+template <typename Row, size_t Rows>
+const Row *find_option_row(const Row (&table)[Rows], int c)
+{
+    for (const Row &row : table) {
+        if (row.option == c)
+            return &row;
+    }
+    return nullptr;
+}
+
 /* ---- entry, start-up and shutdown (test.cpp) ---- */
 
 #define DEBUG_PROG_NAME "debug"

@@ -60,25 +60,20 @@ static void restore_database(const char *from, const char *to)
 {
     if (access(to, F_OK) == 0)
         return;
-    int in = open(from, O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return;
-    struct stat st;
     char tmp[128];
     snprintf(tmp, sizeof tmp, "%s.XXXXXX", to);
-    int out = fstat(in, &st) == 0 ? mkostemp(tmp, O_CLOEXEC) : -1;
-    if (out < 0) {
-        close(in);
-        return;
+    int in = open(from, O_RDONLY | O_CLOEXEC);
+    int out = -1;
+    struct stat st;
+    int ok = in >= 0 && fstat(in, &st) == 0 && (out = mkostemp(tmp, O_CLOEXEC)) >= 0;
+    if (ok) {
+        /* The mode cp would give: the default's, less the umask. */
+        mode_t mask = umask(0);
+        umask(mask);
+        ok = fchmod(out, st.st_mode & 0777 & ~mask) == 0;
     }
-    /* The mode cp would give: the default's, less the umask. */
-    mode_t mask = umask(0);
-    umask(mask);
-    int ok = fchmod(out, st.st_mode & 0777 & ~mask) == 0;
     char buf[16384];
-    for (;;) {
-        if (!ok)
-            break;
+    while (ok) {
         ssize_t n = read(in, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
@@ -90,15 +85,24 @@ static void restore_database(const char *from, const char *to)
             ssize_t w = write(out, buf + done, (size_t)(n - done));
             if (w < 0 && errno == EINTR)
                 continue;
+            if (w == 0)
+                errno = ENOSPC;
             ok = w > 0;
             done += w > 0 ? w : 0;
         }
     }
-    ok = ok && fsync(out) == 0;
-    ok = close(out) == 0 && ok;
-    close(in);
-    if (!ok || rename(tmp, to) != 0) {
-        unlink(tmp);
+    if (out >= 0) {
+        ok = ok && fsync(out) == 0;
+        ok = close(out) == 0 && ok;
+        ok = ok && rename(tmp, to) == 0;
+    }
+    int saved = errno;
+    if (in >= 0)
+        close(in);
+    if (!ok) {
+        if (out >= 0)
+            unlink(tmp);
+        report_error("restore %s from %s failed: %s\n", to, from, strerror(saved));
         return;
     }
     /* The rename itself reaches the flash with the directory. */

@@ -162,7 +162,9 @@ static int sdmmc_format_disk(void)
      * the popen so that fdisk keeps the default action. */
     void (*old_pipe_action)(int) = signal(SIGPIPE, SIG_IGN);
     static const char script[] = "d1\nd2\nd3\nd4\n w\n";
-    for (size_t i = 0; script[i] != '\0'; i++) {
+    /* An interrupt leaves the script unfinished: without its "w" fdisk
+     * quits and writes nothing. */
+    for (size_t i = 0; script[i] != '\0' && !g_stop_flag; i++) {
         fputc(script[i], fdisk);
         if (script[i + 1] == '\n')
             OSA_sleepMsec(500);

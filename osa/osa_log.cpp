@@ -114,7 +114,9 @@ int OSA_logOpen(void)
 {
     if (g_osa_log.fd != -1)
         return 0;
-    int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    /* Never blocking: a FIFO under the log's name would hold the open until
+     * a reader came; its writes then fail and are reported instead. */
+    int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         perror("open log:");
         return -1;

@@ -181,8 +181,9 @@ static int adc_test_main(int argc, char **argv)
             OSA_sleepMsec(g_adc_settings.delay);
         }
     } else {
-        /* A counted run always completes, signal or not. */
-        for (int32_t i = 0; i < g_adc_settings.times; i++) {
+        /* A counted run may be long too (-t 2147483647): it stops at an
+         * interrupt like the endless one. */
+        for (int32_t i = 0; i < g_adc_settings.times && !g_stop_flag; i++) {
             adc_read_step();
             OSA_sleepMsec(g_adc_settings.delay);
         }

@@ -3,8 +3,10 @@
  * copies whole unit files to the terminal or prints chosen sections of
  * them: a heading line found by a marker text and a fixed number of the
  * lines after it. */
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "cv_media.h"
 #include "debug.h"
@@ -162,8 +164,14 @@ static MediaFile g_media_files[2];
 MediaFile *media_open_log(const char *path)
 {
     MediaFile *mf = !g_media_files[0].in_use ? &g_media_files[0] : &g_media_files[1];
-    mf->fp = fopen(path, "r");
+    /* Never blocking: a FIFO planted under a unit's name in /tmp would hold
+     * the open, or a read, until a writer came. It reads as empty instead;
+     * files and devices ignore the flag. */
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    mf->fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
     if (!mf->fp) {
+        if (fd >= 0)
+            close(fd);
         perror("fopen");
         exit(-1);
     }
@@ -182,9 +190,15 @@ void media_close_log(MediaFile *mf)
     mf->in_use = 0;
 }
 
-/* Drops the bytes before start and reads one more block after the rest. */
+/* Drops the bytes before start and reads one more block after the rest.
+ * A stop request ends the file here: a unit that never ends (a link to a
+ * device) would otherwise be searched for ever. */
 static void media_fill(MediaFile *mf)
 {
+    if (g_stop_flag) {
+        mf->eof = 1;
+        return;
+    }
     if (mf->start > 0) {
         memmove(mf->data, mf->data + mf->start, mf->end - mf->start);
         mf->end -= mf->start;

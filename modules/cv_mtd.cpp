@@ -2,6 +2,7 @@
  * every partition listed in /proc/mtd and reports the bad ones by their
  * offset on the whole flash. Nothing is ever written to the flash. */
 #include <fcntl.h>
+#include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -89,7 +90,8 @@ int mtd_parse_partition(const char *line, MtdPartition *part)
 {
     memset(part, 0, sizeof *part);
     /* The width keeps the name inside its field; a longer one is cut. */
-    int fields = sscanf(line, "%*[^:]: %x %x %31s", &part->size, &part->erase_size, part->name);
+    int fields = sscanf(line, "%*[^:]: %" SCNx64 " %" SCNx64 " %31s", &part->size,
+                        &part->erase_size, part->name);
     int device_len = (int)strcspn(line, ":");
     if (fields < 2 || line[device_len] != ':' || device_len == 0)
         return -1;
@@ -109,7 +111,7 @@ static int mtd_read_partitions(void)
         return -1;
     }
     char line[1024];
-    uint32_t running_offset = 0;
+    uint64_t running_offset = 0;
     int too_many = 0;
     g_mtd_partition_count = 0;
     while (fgets(line, sizeof line, fp)) {
@@ -152,9 +154,9 @@ static void mtd_scan_partition(MtdPartition *part)
         mtd_scan_error("%s open failed\n", part->path);
         return;
     }
-    /* 64 bits, so that the last step of a partition ending near 4 GiB does
-     * not wrap round to the start. */
-    for (uint64_t pos = 0; pos < part->size; pos += part->erase_size) {
+    /* The stop flag and the wrap check end a scan that a size read as
+     * nearly 2^64 would make endless. */
+    for (uint64_t pos = 0; pos < part->size && !g_stop_flag; pos += part->erase_size) {
         int64_t arg = (int64_t)pos;
         int ret = ioctl(fd, MEMGETBADBLOCK, &arg);
         if (ret < 0) {
@@ -163,9 +165,11 @@ static void mtd_scan_partition(MtdPartition *part)
         }
         if (ret > 0) {
             if (part->bad_count < MTD_MAX_BAD_BLOCKS)
-                part->bad[part->bad_count] = part->offset + (uint32_t)pos;
+                part->bad[part->bad_count] = part->offset + pos;
             part->bad_count++;
         }
+        if (pos > UINT64_MAX - part->erase_size)
+            break;
     }
     close(fd);
 }
@@ -187,7 +191,7 @@ static int cv_badblock_check(void)
         OSA_mutexTake(&g_console_lock);
         printf("%s (%s) : \n", part->path, part->name);
         for (uint32_t b = 0; b < listed; b++)
-            printf("Bad block found at : %08x\n", part->bad[b]);
+            printf("Bad block found at : %08" PRIx64 "\n", part->bad[b]);
         OSA_mutexGive(&g_console_lock);
         if (listed < part->bad_count)
             mtd_scan_error("%s: %u more bad blocks not listed\n", part->path,

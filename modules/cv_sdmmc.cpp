@@ -83,6 +83,17 @@ static int sdmmc_detect(void)
     return count == 1 ? 1 : 0;
 }
 
+/* After an interrupt nothing that changes the card is started: the user
+ * asked to stop, and a format or a fill begun then could not be taken
+ * back. 1, with a line saying so, when a stop was requested. */
+static int sdmmc_stop_requested(const char *what)
+{
+    if (!g_stop_flag)
+        return 0;
+    OSA_printf("Sd/mmc %s stopped!\n", what);
+    return 1;
+}
+
 /* The card driver needs no reset on this camera. */
 static void sdmmc_device_reinit(void)
 {
@@ -140,7 +151,7 @@ static int sdmmc_mount(void)
  * first. fdisk's result is not judged; mkdosfs's is. */
 static int sdmmc_format_disk(void)
 {
-    if (sdmmc_init() != 0)
+    if (sdmmc_init() != 0 || sdmmc_stop_requested("format"))
         return -1;
     char cmd[256];
     snprintf(cmd, sizeof cmd, "fdisk %s", g_sdmmc_device);
@@ -154,15 +165,22 @@ static int sdmmc_format_disk(void)
      * the popen so that fdisk keeps the default action. */
     void (*old_pipe_action)(int) = signal(SIGPIPE, SIG_IGN);
     static const char script[] = "d1\nd2\nd3\nd4\n w\n";
-    for (size_t i = 0; script[i] != '\0'; i++) {
+    /* An interrupt leaves the script unfinished: without its "w" fdisk
+     * quits and writes nothing. */
+    for (size_t i = 0; script[i] != '\0' && !g_stop_flag; i++) {
         fputc(script[i], fdisk);
         if (script[i + 1] == '\n')
             OSA_sleepMsec(500);
     }
     OSA_pclose(fdisk);
     signal(SIGPIPE, old_pipe_action);
+    /* Ctrl-C reaches fdisk too and ends it; the card keeps what it has. */
+    if (sdmmc_stop_requested("format"))
+        return -1;
     sdmmc_flush_caches();
     OSA_sleepMsec(1000);
+    if (sdmmc_stop_requested("format"))
+        return -1;
 
     snprintf(cmd, sizeof cmd, "time mkdosfs -I -F 32 %s", g_sdmmc_device);
     if (OSA_system(cmd) == 0) {
@@ -243,10 +261,16 @@ static int sdmmc_test_speed(void)
         report_error("sdmmc mount failed!\n");
         return -1;
     }
+    if (sdmmc_stop_requested("speed test"))
+        return -1;
     OSA_system("time dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/empty.file bs=128k count=1k ");
     sdmmc_flush_caches();
+    if (sdmmc_stop_requested("speed test"))
+        return -1;
     OSA_system("time dd if=" SDMMC_MOUNT_POINT "/empty.file of=/dev/null bs=128k count=1k ");
     OSA_sleepMsec(1000);
+    if (sdmmc_stop_requested("speed test"))
+        return -1;
     OSA_system("rm -rf " SDMMC_MOUNT_POINT "/empty.file");
     return 0;
 }
@@ -260,6 +284,8 @@ static int sdmmc_filling_disk(void)
         report_error("sdmmc mount failed!\n");
         return -1;
     }
+    if (sdmmc_stop_requested("filling"))
+        return -1;
     SdmmcFigures fig;
     if (sdmmc_read_figures(&fig, __func__, __LINE__) != 0)
         return -1;

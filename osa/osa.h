@@ -75,8 +75,14 @@ int32_t OSA_ipcMakeKey(const char *path, uint8_t project);
 int OSA_ipcSemOpen(OSA_SemSet *set, int32_t key, uint32_t count, uint32_t initial,
                    uint32_t maximum, int create);
 int OSA_ipcSemWait(OSA_SemSet *set, uint32_t index, int wait);
+/* Takes one unit, waiting at most ms; -1 with errno EAGAIN when the time ran
+ * out, EINTR when a signal came first. */
+int OSA_ipcSemWaitMsec(OSA_SemSet *set, uint32_t index, uint32_t ms);
 int OSA_ipcSemPost(OSA_SemSet *set, uint32_t index, int wait);
 int OSA_ipcSemValue(OSA_SemSet *set, uint32_t index);
+
+/* How long a log writer waits for the lock before writing without it. */
+#define OSA_LOG_LOCK_WAIT_MSEC 5000u
 
 int OSA_logInit(void);
 int OSA_log(const void *data, uint32_t length);

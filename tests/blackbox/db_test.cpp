@@ -207,8 +207,11 @@ TEST(DbFailure, MissingDatabaseFileFailsEveryStatementWithItsOwnLines)
                          "End execute: 'select 2' \n" + "SQL: '" + kTableListSql + "' Failed!! \n");
     const std::string missing = " ERROR  (cv_db|db_con_init): db=[/mnt/nand/cvdb.db] file not existed. \n";
     const std::string not_init = " ERROR  (cv_db|is_db_init): db=[/mnt/nand/cvdb.db] not init. \n";
-    EXPECT_EQ(error_lines(r.err), missing + not_init + missing + not_init + missing + not_init +
-                                      missing + not_init + not_init + missing);
+    // The restore is tried at start-up and again by the module.
+    const std::string no_copy = " ERROR  (test|restore_database): restore /mnt/nand/cvdb.db from "
+                                "/opt/app/cvdb.db failed: No such file or directory\n";
+    EXPECT_EQ(error_lines(r.err), no_copy + no_copy + missing + not_init + missing + not_init +
+                                      missing + not_init + missing + not_init + not_init + missing);
     EXPECT_EQ(r.status, 0);
 }
 
@@ -287,3 +290,66 @@ TEST(DbLock, ConcurrentToolsAndLockHoldersLoseNoInsertedRow)
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
 }
+
+TEST(DbLock, AnInterruptEndsTheWaitForAHeldLockAndTheStatementIsNotRun)
+{
+    Camsim cam;
+    CamsimResult r = cam.run(
+        prepare_cvdb("select 1") +
+        "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out; sleep 60' & holder=$!\n"
+        "until grep -q locked /tmp/holder.out 2>/dev/null; do sleep 0.05; done\n" +
+        debug_cmd({"-M", "db", "-e", "insert into ports values('late', 2)", "-s",
+                   "select 1"}) +
+        " & pid=$!\n"
+        "sleep 0.5; kill -INT $pid; wait $pid; echo \"status $?\"; kill $holder\n"
+        "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'late'\"\n",
+        60);
+    // The statements after the interrupted one are not run either.
+    EXPECT_EQ(r.out, std::string("1\n") + kCvdbLine + "\nGet signal, signo = 2\n" +
+                         "End execute: 'insert into ports values('late', 2)' \n" +
+                         "SQL: 'select 1' Failed!! \nstatus 0\n0\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              " ERROR  (cv_db|db_wait_file_lock|N): db=[/mnt/nand/cvdb.db] is locked, statement "
+              "not run. \n"
+              " ERROR  (cv_db|db_wait_file_lock|N): db=[/mnt/nand/cvdb.db] stop requested, "
+              "statement not run. \n");
+}
+
+TEST(DbLock, ALinkOrFifoPlantedAtTheLockFileNameIsRefusedWithoutTouchingItsTarget)
+{
+    const std::vector<std::pair<std::string, std::string>> plants = {
+        {"ln -s /mnt/nand2/victim /tmp/db.fl", "is a symbolic link"},
+        {"mkfifo /tmp/db.fl", "is not a plain file"},
+    };
+    for (const auto &plant : plants) {
+        SCOPED_TRACE(plant.first);
+        Camsim cam;
+        CamsimResult r = cam.run(
+            plant.first + "\n" +
+            debug_cmd({"-M", "db", "-e", "insert into ports values('planted', 3)"}) +
+            "\n[ -e /mnt/nand2/victim ] && echo target-created\n"
+            "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'planted'\"\n");
+        EXPECT_EQ(r.out, std::string(kCvdbLine) +
+                             "End execute: 'insert into ports values('planted', 3)' \n0\n");
+        EXPECT_EQ(without_line_numbers(r.err), " ERROR  (cv_db|db_open_lock_file|N): lock file "
+                                               "/tmp/db.fl " +
+                                                   plant.second + ", statement not run. \n");
+    }
+}
+
+TEST(DbExecute, AStatementFileWithoutLineEndsStopsAtOneMebibyteAndRunsNothing)
+{
+    Camsim cam;
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit; // the sanitizer's shadow memory needs no limit
+#else
+    const std::string limit = "ulimit -v 1048576; ";
+#endif
+    // Without a bound the line would grow until the memory runs out.
+    CamsimResult r = cam.run(limit + "debug -M db -f /dev/zero; echo \"status $?\"", 60);
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "status 0\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              " ERROR  (cv_db|db_execute_file|N): /dev/zero: line 1 is longer than 1048576 bytes, "
+              "not run. \n");
+}
+

@@ -134,7 +134,8 @@ TEST(Framework, WithoutTheFlashStartUpFailsAndNoModuleRuns)
     CamsimResult r = cam.debug({"-M", "gpio", "-w", "1", "-d", "1"});
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(without_line_numbers(r.err),
-              "cp: cannot create regular file '/mnt/nand/cvdb.db': No such file or directory\n"
+              " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db from "
+              "/opt/app/cvdb.db failed: No such file or directory\n"
               " ERROR  (osa_log|OSA_logInit|N): OSA_ipcMakeKey() \n"
               " ERROR  (test|main|N): test_init failed!\n");
     EXPECT_EQ(r.status, 0);
@@ -154,6 +155,38 @@ TEST(Framework, MissingDefaultDatabasesAreRestoredAndExistingOnesKept)
                              " && cmp /opt/app/oem.db /mnt/nand2/oem.db && echo restored");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "damaged\nrestored\n");
+}
+
+TEST(Framework, ARestoreThatDoesNotFitTheFlashLeavesNoFileAndTheNextStartRestoresIt)
+{
+    Camsim cam;
+    // The default database is larger than this flash.
+    CamsimResult r = cam.run("mount -t tmpfs -o size=32k nand /mnt/nand\n"
+                             "debug -M nosuch; ls -A /mnt/nand\n"
+                             "mount -o remount,size=1m /mnt/nand\n"
+                             "debug -M nosuch && cmp /opt/app/cvdb.db /mnt/nand/cvdb.db && ls -A /mnt/nand\n");
+    EXPECT_EQ(r.out, "cvdb.db\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db from /opt/app/cvdb.db "
+              "failed: No space left on device\n");
+}
+
+TEST(Framework, ClosedStandardDescriptorsNeverLetOutputIntoTheSharedLog)
+{
+    Camsim cam;
+    // The ir record is the log's only content, whatever was closed.
+    CamsimResult r = cam.run("debug -M ir -t 1 -d 1 >&- 2>&- <&-\n"
+                             "wc -c < /mnt/nand/debug.log; head -c 10 /mnt/nand/debug.log\n");
+    EXPECT_EQ(r.out, "1024\nTest date:");
+}
+
+TEST(Framework, ALibraryPlantedInTheCurrentDirectoryIsNeverLoaded)
+{
+    Camsim cam;
+    CamsimResult r = cam.run("mkdir /tmp/plant && cd /tmp/plant && : > libc.so.6 && : > libgpio.so\n"
+                             "debug -h nosuch\n");
+    EXPECT_EQ(r.out, kVersion);
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(Framework, TwoProgramsLoggingAtOnceLeaveWholeRecords)

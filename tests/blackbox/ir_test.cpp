@@ -146,6 +146,44 @@ TEST(Ir, AnInterruptEndsAnEndlessRunWhichStillLogsAndPrintsItsResult)
     expect_record(cam.read_file("log"), "0");
 }
 
+TEST(Ir, ALogLockLeftTakenByADeadWriterIsWaitedForOnlyUntilAnInterrupt)
+{
+    Camsim cam;
+    // The tool waits for the lock a moment after its one switch; the
+    // interrupt comes while it waits and must end the wait well before its
+    // own bound. Its result line follows.
+    CamsimResult r = cam.run(
+        "camsim_logwriter --stale\n"
+        "debug -M ir -t 1 -d 1 > /tmp/out 2> /tmp/err & pid=$!\n"
+        "until grep -q gpio_write \"$CAMSIM_DIR/calls.log\" 2>/dev/null; do sleep 0.05; done\n"
+        "sleep 0.5; start=$(date +%s%N); kill -INT $pid; wait $pid; echo \"status $?\"\n"
+        "[ $(( ($(date +%s%N) - start) / 1000000 )) -lt 2500 ] && echo ended-soon\n"
+        "grep -c 'use time' /tmp/out; wc -c < /mnt/nand/debug.log; camsim_logwriter --value\n"
+        "cat /tmp/err\n",
+        60);
+    EXPECT_EQ(without_line_numbers(r.out),
+              "status 0\nended-soon\n1\n1024\n0\n"
+              " ERROR  (osa_log|OSA_log|N): log lock not taken (Interrupted system call), writing "
+              "without it\n");
+}
+
+TEST(Ir, ARecordThatDoesNotFitTheFlashLeavesTheLogAsItWasAndIsReported)
+{
+    Camsim cam;
+    // Two pages of flash: one holds another file, the other the log, whose
+    // 3500 bytes leave room for 596 bytes of the 1024-byte record.
+    CamsimResult r = cam.run("mount -t tmpfs -o size=8k nand /mnt/nand\n"
+                             "head -c 4096 /dev/zero > /mnt/nand/other\n"
+                             "head -c 3500 /dev/zero | tr '\\0' x > /mnt/nand/debug.log\n"
+                             "debug -M ir -t 1 -d 1 > /dev/null; echo \"status $?\"\n"
+                             "wc -c < /mnt/nand/debug.log; tr -d x < /mnt/nand/debug.log | wc -c\n");
+    EXPECT_EQ(r.out, "status 0\n3500\n0\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db from /opt/app/cvdb.db "
+              "failed: No space left on device\n"
+              "write log: No space left on device\n");
+}
+
 TEST(Ir, ARejectedOptionPrintsItsErrorAndTheUsageAndExitsWith255)
 {
     struct Case {

@@ -397,4 +397,18 @@ TEST(MediaModule, StatusScriptRunsEvenWhenTheOptionsAreWrong)
     EXPECT_EQ(split_lines(cam.read_file("units")).size(), kUnits.size());
 }
 
+TEST(MediaModule, AnInterruptEndsTheSearchOfAUnitThatNeverEnds)
+{
+    Camsim cam;
+    Units units(cam);
+    units.remove("sys");
+    // Every section after the interrupt is read as empty.
+    CamsimResult r = cam.run("mkdir -p /tmp/media; ln -s /dev/zero /tmp/media/sys.log\n"
+                             "debug -M media --video & pid=$!\n"
+                             "sleep 1; kill -INT $pid; wait $pid; echo \"status $?\"\n",
+                             60);
+    EXPECT_EQ(r.out, "\nGet signal, signo = 2\n" + std::string(6, '\n') + "status 0\n");
+    EXPECT_EQ(r.err, "");
+}
+
 } // namespace

@@ -81,6 +81,21 @@ TEST(Mtd, ReportsBadBlocksByWholeFlashOffsetPartitionByPartition)
     EXPECT_EQ(r.status, 0);
 }
 
+TEST(Mtd, OffsetsBeyondFourGibibytesAreKeptWhole)
+{
+    Camsim cam;
+    // A 4 GiB partition of 256 MiB blocks, then one written with nine digits.
+    make_flash(cam, {{"mtd0: 100000000 10000000 \"data\"", "mtd0", "bad 0xf0000000\n"},
+                     {"mtd1: 00100000 00020000 \"boot\"", "mtd1", "bad 0x20000\n"}});
+    CamsimResult r = cam.debug(mtd_args({"-b", "1"}));
+    EXPECT_EQ(r.out, "/dev/mtd0 (\"data\") : \n"
+                     "Bad block found at : f0000000\n"
+                     "/dev/mtd1 (\"boot\") : \n"
+                     "Bad block found at : 100020000\n"
+                     "\nTotal bad block : 2\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(Mtd, AFlashWithoutBadBlocksPrintsOnlyTheZeroTotal)
 {
     Camsim cam;

@@ -10,15 +10,7 @@
 
 namespace {
 
-const std::string kUsage = std::string(80, '*') +
-                           "\ncpu usage:\n"
-                           "debug -M cpu [option] \n"
-                           "-M  --module [module]\tmodule name: cpu\n"
-                           "-d  --delay [digit]\tcpu check interval seconds, defalut [1]s\n"
-                           "-c  --count [digit]\tcpu repeat count times, defalut [60]\n"
-                           "-l  --log [file]\tcpu log file, default[/tmp/cpulog.txt]\n"
-                           "-v  --version\t\tcpu version information\n" +
-                           std::string(80, '*') + "\n";
+const std::string kUsage = module_usage("cpu");
 
 const std::string kGreen = "\033[1;32m";
 const std::string kDefault = "\033[0;39m \n";
@@ -167,12 +159,9 @@ TEST(CpuModule, BadOptionPrintsItsErrorAndUsageAndMonitorsNothing)
     };
     for (const BadOption &c : cases) {
         Camsim cam;
-        std::string script = "debug -M cpu";
-        for (auto &a : c.args)
-            script += " " + shell_quote(a);
-        script += "; st=$?; ls /tmp > $CAMSIM_DIR/tmp; exit $st";
-        CamsimResult r = cam.run(script);
-        SCOPED_TRACE(script);
+        CamsimResult r =
+            cam.run(module_command("cpu", c.args) + "; st=$?; ls /tmp > $CAMSIM_DIR/tmp; exit $st");
+        SCOPED_TRACE(r.command);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, kUsage);
         EXPECT_EQ(without_line_numbers(r.err), c.err);

@@ -11,7 +11,7 @@
 
 namespace {
 
-TEST(ModuleTable, HoldsEveryModuleOnceUnderUniqueNamesAndIdsFoundByName)
+TEST(RegisteredModules, EveryModuleFileRegistersOnceUnderUniqueNameAndIdFoundByName)
 {
     std::set<std::string> files;
     std::istringstream names(DEBUG_MODULE_NAMES);

@@ -30,11 +30,11 @@ uint32_t OSA_nowMsec(void);
 /* Sleeps once; a signal ends the sleep early (result -1). */
 int OSA_sleepMsec(uint32_t ms);
 
-/* A number from the command line, read as every module reads one: strtoul
- * in base 0 (decimal, "0x" hexadecimal, leading-zero octal), what follows
- * the number ignored, a leading minus wrapping round, text that is not a
- * number reading as 0. Callers that keep 32 bits narrow it themselves,
- * after any check that must see the whole value. */
+/* A number from the command line, as the modules that take base-prefixed
+ * numbers read one: strtoul in base 0 (decimal, "0x" hexadecimal, leading-
+ * zero octal), what follows the number ignored, a leading minus wrapping
+ * round, text that is not a number reading as 0. Callers that keep 32 bits
+ * narrow it themselves, after any check that must see the whole value. */
 unsigned long OSA_number(const char *text);
 
 /* The error line on standard error:

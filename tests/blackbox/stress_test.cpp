@@ -230,7 +230,7 @@ const ValgrindCase kValgrindCases[] = {
 };
 
 // The run of a module under valgrind: its own from the list above, or its help.
-ValgrindCase valgrind_case(const std::string &module)
+[[maybe_unused]] ValgrindCase valgrind_case(const std::string &module)
 {
     for (ValgrindCase c : kValgrindCases) {
         if (c.module == module) {

@@ -81,15 +81,7 @@ static void restore_database(const char *from, const char *to)
             ok = n == 0;
             break;
         }
-        for (ssize_t done = 0; ok && done < n;) {
-            ssize_t w = write(out, buf + done, (size_t)(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w == 0)
-                errno = ENOSPC;
-            ok = w > 0;
-            done += w > 0 ? w : 0;
-        }
+        ok = OSA_writeAll(out, buf, (size_t)n) == 0;
     }
     if (out >= 0) {
         ok = ok && fsync(out) == 0;

@@ -265,19 +265,11 @@ static void cpu_log_line(int *fd, const char *line)
     size_t len = (size_t)snprintf(text, sizeof text, "%s\n", line);
     if (len >= sizeof text)
         len = sizeof text - 1;
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = write(*fd, text + done, len - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            fprintf(stderr, "\033[0;31mError: Can't write log %s: %s\n\033[0;39m \n",
-                    g_cpu_log_name, n == 0 ? strerror(ENOSPC) : strerror(errno));
-            close(*fd);
-            *fd = -1;
-            return;
-        }
-        done += (size_t)n;
+    if (OSA_writeAll(*fd, text, len) != 0) {
+        fprintf(stderr, "\033[0;31mError: Can't write log %s: %s\n\033[0;39m \n", g_cpu_log_name,
+                strerror(errno));
+        close(*fd);
+        *fd = -1;
     }
 }
 

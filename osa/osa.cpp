@@ -89,6 +89,24 @@ void report_error_at(const char *file, const char *func, int line, const char *f
     fflush(stderr);
 }
 
+int OSA_writeAll(int fd, const void *data, size_t len)
+{
+    const char *p = (const char *)data;
+    while (len > 0) {
+        ssize_t n = write(fd, p, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return -1;
+        }
+        p += n;
+        len -= (size_t)n;
+    }
+    return 0;
+}
+
 int OSA_system(const char *cmd)
 {
     if (!cmd)

@@ -45,6 +45,10 @@ void report_error_at(const char *file, const char *func, int line, const char *f
 const char *OSA_sourceName(const char *path);
 #define report_error(...) report_error_at(OSA_sourceName(__FILE__), __func__, __LINE__, __VA_ARGS__)
 
+/* Writes all len bytes, going on after a short write or an interrupt.
+ * 0, or -1 with errno (ENOSPC when the file took nothing more). */
+int OSA_writeAll(int fd, const void *data, size_t len);
+
 /* Runs cmd with /bin/sh -c and waits for it; returns the status in the form
  * system() gives. Unlike system(), the caller keeps receiving SIGINT and
  * SIGQUIT while the child runs, so an interrupt sets the stop flag. */

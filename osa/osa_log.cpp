@@ -134,25 +134,14 @@ static int osa_log_append(const void *data, uint32_t length)
         perror("write log");
         return -1;
     }
-    const char *p = (const char *)data;
-    size_t left = length;
-    while (left > 0) {
-        ssize_t n = write(g_osa_log.fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            int saved = errno;
-            if (left < length && ftruncate(g_osa_log.fd, st.st_size) != 0)
-                report_error("%s: a cut record is left at byte %lld\n", g_osa_log.path,
-                             (long long)st.st_size);
-            errno = saved;
-            perror("write log");
-            return -1;
-        }
-        p += n;
-        left -= (size_t)n;
+    if (OSA_writeAll(g_osa_log.fd, data, length) != 0) {
+        int saved = errno;
+        if (ftruncate(g_osa_log.fd, st.st_size) != 0)
+            report_error("%s: a cut record is left at byte %lld\n", g_osa_log.path,
+                         (long long)st.st_size);
+        errno = saved;
+        perror("write log");
+        return -1;
     }
     fsync(g_osa_log.fd);
     return 0;

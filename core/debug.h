@@ -5,6 +5,7 @@
 
 #include <getopt.h>
 #include <signal.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "osa.h"
@@ -54,6 +55,29 @@ typedef struct OptionHelp {
 void print_repeated(unsigned count, char c);
 void print_module_usage(unsigned id, const struct option *options, const OptionHelp *help,
                         unsigned count);
+
+/* The call the modules make: the row count is the option table's, less its
+ * all-zero end entry, and the compiler checks that the help table has one
+ * pair for each row. */
+template <size_t Options, size_t Helps>
+void print_module_usage(unsigned id, const struct option (&options)[Options],
+                        const OptionHelp (&help)[Helps])
+{
+    static_assert(Helps + 1 == Options, "one help pair per option, and the option table's end");
+    print_module_usage(id, options, help, Options - 1);
+}
+
+/* The row of a module's table of like options whose option field is c, or
+ * nullptr: for parsers that look an option up instead of switching on it. */
+template <typename Row, size_t Rows>
+const Row *find_option_row(const Row (&table)[Rows], int c)
+{
+    for (const Row &row : table) {
+        if (row.option == c)
+            return &row;
+    }
+    return nullptr;
+}
 
 /* ---- entry, start-up and shutdown (test.cpp) ---- */
 

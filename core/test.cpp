@@ -1,8 +1,12 @@
 /* test.cpp - entry point: start-up, the scan for -M and -h, the version line
  * and top-level usage, dispatch to one module, the signal handler, shutdown. */
 #include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "debug.h"
@@ -49,16 +53,88 @@ void test_signal_handler(int signo)
     g_stop_flag = 1;
 }
 
+/* Copies a default database into place as a whole or not at all: a copy cut
+ * short by a full flash or an interrupt would otherwise stay for good, since
+ * only a missing file is replaced. The copy is made under a temporary name
+ * in the same directory, forced to the flash, then renamed into place. */
+static void restore_database(const char *from, const char *to)
+{
+    if (access(to, F_OK) == 0)
+        return;
+    char tmp[128];
+    snprintf(tmp, sizeof tmp, "%s.XXXXXX", to);
+    int in = open(from, O_RDONLY | O_CLOEXEC);
+    int out = -1;
+    struct stat st;
+    int ok = in >= 0 && fstat(in, &st) == 0 && (out = mkostemp(tmp, O_CLOEXEC)) >= 0;
+    if (ok) {
+        /* The mode cp would give: the default's, less the umask. */
+        mode_t mask = umask(0);
+        umask(mask);
+        ok = fchmod(out, st.st_mode & 0777 & ~mask) == 0;
+    }
+    char buf[16384];
+    while (ok) {
+        ssize_t n = read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = OSA_writeAll(out, buf, (size_t)n) == 0;
+    }
+    if (out >= 0) {
+        ok = ok && fsync(out) == 0;
+        ok = close(out) == 0 && ok;
+        ok = ok && rename(tmp, to) == 0;
+    }
+    int saved = errno;
+    if (in >= 0)
+        close(in);
+    if (!ok) {
+        if (out >= 0)
+            unlink(tmp);
+        report_error("restore %s from %s failed: %s\n", to, from, strerror(saved));
+        return;
+    }
+    /* The rename itself reaches the flash with the directory. */
+    char dir[128];
+    snprintf(dir, sizeof dir, "%s", to);
+    char *slash = strrchr(dir, '/');
+    if (slash)
+        *slash = '\0';
+    int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+}
+
 void restore_default_databases(void)
 {
-    if (access("/mnt/nand/cvdb.db", F_OK) != 0)
-        OSA_system("cp /opt/app/cvdb.db /mnt/nand/cvdb.db");
-    if (access("/mnt/nand2/oem.db", F_OK) != 0)
-        OSA_system("cp /opt/app/oem.db /mnt/nand2/oem.db");
+    restore_database("/opt/app/cvdb.db", "/mnt/nand/cvdb.db");
+    restore_database("/opt/app/oem.db", "/mnt/nand2/oem.db");
+}
+
+/* A parent may start the tool with standard descriptors closed (a daemon's
+ * ">&-"); the first file opened would then take descriptor 1 and receive
+ * what the tool prints. */
+static void test_open_standard_descriptors(void)
+{
+    /* In order, so each open takes the lowest free number: the one closed. */
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
 }
 
 int test_init(void)
 {
+    test_open_standard_descriptors();
+    /* An ignored SIGCHLD, inherited from the parent, makes the kernel reap
+     * every child at once, and each command's status reads as a failure. */
+    signal(SIGCHLD, SIG_DFL);
     /* Line by line, so that the signal handler's line lands where the
      * signal arrived even when the output goes to a pipe. */
     setvbuf(stdout, nullptr, _IOLBF, 0);

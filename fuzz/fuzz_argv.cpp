@@ -15,19 +15,12 @@
 // Each input runs in a forked child, because parsers end the process after a
 // bad option and keep module state in globals. The child starts with the
 // stop flag already set, as after an interrupt, so the loops that test it
-// (ir, cpu, adc, ptz waits, card fill) end at once; it is killed with its
-// process group after DEBUG_FUZZ_CHILD_MS milliseconds (default 3000) and
-// the timeout is reported but is not a failure. The child's coverage
-// counters are copied back through shared memory so that libFuzzer sees
-// what the parser did.
+// (ir, cpu, adc, ptz waits, card fill, db statement files) end at once; it
+// is killed with its process group after DEBUG_FUZZ_CHILD_MS milliseconds
+// (default 3000) and the timeout is reported but is not a failure. The
+// child's coverage counters are copied back through shared memory so that
+// libFuzzer sees what the parser did.
 //
-// Options left out, because they start long actions the stop flag does not
-// end (an input that has one is rejected):
-//   adc -t/--times  a counted reading run always completes, sleeping --delay
-//                   milliseconds (1000 by default) after each reading
-//   db -f/--file    runs a statement file from any path: /dev/zero is an
-//                   endless line that grows memory without bound, and
-//                   /dev/urandom an endless stream of statements
 // Exit statuses 0 and 255 are the tool's own; any other ending (a sanitizer
 // report, a signal) is a finding: the child's error output is copied and
 // the target aborts, so that libFuzzer keeps the input.
@@ -178,32 +171,6 @@ void child_exit(int status, void *)
     _exit(status & 0xff);
 }
 
-// Rejects options that start long actions the stop flag does not end (see
-// the head of this file). Short options in a cluster and every prefix of
-// the long name count, and so does an option's argument that looks like
-// one: better to skip an input too many than to sleep through it.
-bool excluded(const std::vector<std::string> &args)
-{
-    char letter;
-    const char *long_prefix;
-    if (strcmp(g_module, "adc") == 0) {
-        letter = 't';
-        long_prefix = "--t";
-    } else if (strcmp(g_module, "db") == 0) {
-        letter = 'f';
-        long_prefix = "--f";
-    } else {
-        return false;
-    }
-    for (const std::string &a : args) {
-        if (a.compare(0, strlen(long_prefix), long_prefix) == 0)
-            return true;
-        if (a.size() > 1 && a[0] == '-' && a[1] != '-' && a.find(letter) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
 std::string command_line(const std::vector<std::string> &args)
 {
     std::string text = std::string("debug -M ") + g_module;
@@ -305,9 +272,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             from = nul + 1;
         }
     }
-    if (excluded(args))
-        return -1;
-
     std::vector<std::string> words = {"debug", "-M", g_module};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;

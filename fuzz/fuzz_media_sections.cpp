@@ -1,7 +1,6 @@
 // fuzz_media_sections.cpp - the media module's unit file reader, which
 // finds section markers in big blocks, against reading the same file the
-// plain way: lines of at most 1023 bytes with fgets, each searched with
-// strstr and shown up to its first NUL byte.
+// plain way (tests/modules/media_plain_reader.h).
 //
 // Input: one byte giving the number of steps (1 to 32), that many step
 // bytes (find one of the markers below, or read the next line), two bytes
@@ -16,6 +15,7 @@
 #include <string>
 
 #include "cv_media.h"
+#include "media_plain_reader.h"
 
 namespace {
 
@@ -33,28 +33,6 @@ const char *const kMarkers[] = {
     "ab",
 };
 const size_t kMarkerCount = sizeof kMarkers / sizeof kMarkers[0];
-
-struct PlainReader {
-    FILE *fp;
-    char buf[1024];
-
-    bool read(std::string *line)
-    {
-        memset(buf, 0, sizeof buf);
-        if (!fgets(buf, sizeof buf, fp))
-            return false;
-        *line = buf;
-        return true;
-    }
-    bool find(const char *marker, std::string *line)
-    {
-        while (read(line)) {
-            if (strstr(buf, marker))
-                return true;
-        }
-        return false;
-    }
-};
 
 [[noreturn]] void fail(const char *what, size_t step, const std::string &want,
                        const MediaLine &got)
@@ -91,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     MediaFile *mf = media_open_log(path);
     mf->chunk = chunk;
-    PlainReader plain = {fopen(path, "r"), {}};
+    MediaPlainReader plain = {fopen(path, "r"), {}};
     if (!plain.fp)
         abort();
     for (size_t step = 0; step < steps; step++) {

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fail("path is not /dev/ and the device name", line);
 
     char *end = nullptr;
-    uint32_t size_field = (uint32_t)strtoul(line + device_len + 1, &end, 16);
+    uint64_t size_field = strtoull(line + device_len + 1, &end, 16);
     if (size_field != part.size)
         fail("size differs from the hexadecimal field", line);
     // A "0x" with no digit after it the scan consumes whole and strtoul only
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *first = line + device_len + 1;
     if (memchr(first, 'x', (size_t)(end - first)) == nullptr &&
         memchr(first, 'X', (size_t)(end - first)) == nullptr && (*end == ' ' || *end == '\t')) {
-        uint32_t erase_field = (uint32_t)strtoul(end, nullptr, 16);
+        uint64_t erase_field = strtoull(end, nullptr, 16);
         if (erase_field != part.erase_size)
             fail("erase size differs from the hexadecimal field", line);
     }

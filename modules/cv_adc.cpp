@@ -36,6 +36,9 @@ static const char *const adc_channel_descriptions[ADC_CHANNELS] = {
     nullptr,
 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t adc_module_id = 2;
+
 static const struct option adc_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"channel", required_argument, nullptr, 'c'},
@@ -59,11 +62,10 @@ static const OptionHelp adc_option_help[] = {
     {"param", "show param info"},
     {"debug switch", "0: close, 1: open"},
 };
-static_assert(sizeof adc_option_help / sizeof adc_option_help[0] == 9, "one help pair per option");
 
 static void adc_usage(void)
 {
-    print_module_usage(2, adc_options, adc_option_help, 9);
+    print_module_usage(adc_module_id, adc_options, adc_option_help);
     OSA_printf("ADC infomation descryption: \n");
     for (int ch = 0; ch < ADC_CHANNELS; ch++) {
         if (adc_channel_descriptions[ch])
@@ -104,36 +106,30 @@ static void adc_read_step(void)
     OSA_printf("Adc[%d] = %d\n", (int)g_adc_settings.channel, value);
 }
 
-static uint32_t adc_number(const char *text)
-{
-    return (uint32_t)strtoul(text, nullptr, 0);
-}
-
 static int adc_init_param(int argc, char **argv)
 {
     int thresholds = 0;
-    int error = 0;
     int c;
     optind = 0;
-    while (!error && (c = getopt_long(argc, argv, "M:c:t:d:N:D:s:g:i", adc_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:c:t:d:N:D:s:g:i", adc_options, nullptr)) != -1) {
         switch (c) {
         case 'M':
             break;
         case 'c':
-            g_adc_settings.channel = adc_number(optarg);
+            g_adc_settings.channel = (uint32_t)OSA_number(optarg);
             if (g_adc_settings.channel != 0) {
                 g_adc_settings.channel = 0;
                 report_error("Adc channel reset=%d\n", (int)g_adc_settings.channel);
             }
             break;
         case 't':
-            g_adc_settings.times = (int32_t)adc_number(optarg);
+            g_adc_settings.times = (int32_t)OSA_number(optarg);
             break;
         case 'd':
-            g_adc_settings.delay = adc_number(optarg);
+            g_adc_settings.delay = (uint32_t)OSA_number(optarg);
             if (g_adc_settings.delay == 0) {
                 report_error("Adc delay time must > 0 !\n");
-                error = 1;
+                return -1;
             }
             break;
         case 'N':
@@ -161,13 +157,8 @@ static int adc_init_param(int argc, char **argv)
             break;
         default:
             report_error("Unknow option\n");
-            error = 1;
-            break;
+            return -1;
         }
-    }
-    if (error) {
-        adc_usage();
-        return -1;
     }
     if (thresholds == 2) {
         g_adc_light_request.subcmd = 1;
@@ -178,8 +169,10 @@ static int adc_init_param(int argc, char **argv)
 
 static int adc_test_main(int argc, char **argv)
 {
-    if (adc_init_param(argc, argv) != 0)
+    if (adc_init_param(argc, argv) != 0) {
+        adc_usage();
         return 0;
+    }
     if (g_adc_light_request.valid)
         return shm_publish(LIGHT_SENSOR_SHM_KEY, sizeof(LightSensorRequest), &g_adc_light_request);
     if (g_adc_settings.times == -1) {
@@ -188,8 +181,9 @@ static int adc_test_main(int argc, char **argv)
             OSA_sleepMsec(g_adc_settings.delay);
         }
     } else {
-        /* A counted run always completes, signal or not. */
-        for (int32_t i = 0; i < g_adc_settings.times; i++) {
+        /* A counted run may be long too (-t 2147483647): it stops at an
+         * interrupt like the endless one. */
+        for (int32_t i = 0; i < g_adc_settings.times && !g_stop_flag; i++) {
             adc_read_step();
             OSA_sleepMsec(g_adc_settings.delay);
         }
@@ -201,5 +195,5 @@ static void adc_deinit(void)
 {
 }
 
-static ModuleDesc g_adc_module = {"adc", 2, adc_test_main, adc_usage, adc_deinit};
+static ModuleDesc g_adc_module = {"adc", adc_module_id, adc_test_main, adc_usage, adc_deinit};
 DEBUG_MODULE(g_adc_module)

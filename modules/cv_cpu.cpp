@@ -1,9 +1,13 @@
 /* cv_cpu.cpp - cpu module: samples the processor load from the kernel's
  * tick counters at a fixed interval, prints one coloured line per cycle,
  * keeps an uncoloured copy in a log file and ends with a summary. */
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cv_cpu.h"
 #include "debug.h"
@@ -17,6 +21,9 @@ static char g_cpu_log_name[CPU_LOG_NAME_SIZE] = "/tmp/cpulog.txt";
 
 /* The previous sample, kept between calls of cpu_sample. */
 static CpuTicks g_cpu_ticks;
+
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t cpu_module_id = 8;
 
 static const struct option cpu_options[] = {
     {"module", required_argument, nullptr, 'M'},
@@ -36,7 +43,7 @@ static const OptionHelp cpu_option_help[] = {
 
 static void cpu_usage(void)
 {
-    print_module_usage(8, cpu_options, cpu_option_help, 5);
+    print_module_usage(cpu_module_id, cpu_options, cpu_option_help);
 }
 
 static void cpu_print_version(void)
@@ -46,26 +53,25 @@ static void cpu_print_version(void)
 
 static int cpu_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:d:c:l:v", cpu_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:d:c:l:v", cpu_options, nullptr)) != -1) {
         switch (c) {
         case 'v':
             cpu_print_version();
             break;
         case 'c':
-            g_cpu_count = (int32_t)strtoul(optarg, nullptr, 0);
+            g_cpu_count = (int32_t)OSA_number(optarg);
             if (g_cpu_count <= 0) {
                 report_error("Cpu count must > 0\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'd':
-            g_cpu_delay = (int32_t)strtoul(optarg, nullptr, 0);
+            g_cpu_delay = (int32_t)OSA_number(optarg);
             if (g_cpu_delay <= 0) {
                 report_error("Cpu delay must > 0\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'l':
@@ -73,22 +79,17 @@ static int cpu_init_param(int argc, char **argv)
                 memcpy(g_cpu_log_name, optarg, strlen(optarg) + 1);
             } else {
                 report_error("Cpu log name length must < 64!\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'M':
             break;
         case '?':
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         default:
             break;
         }
-    }
-    if (!ok) {
-        cpu_usage();
-        return -1;
     }
     return 0;
 }
@@ -212,13 +213,75 @@ static void cpu_sleep_seconds(int32_t seconds)
     }
 }
 
+/* 1 when the directory holding path lets anyone create names in it. */
+static int cpu_in_shared_directory(const char *path)
+{
+    char dir[CPU_LOG_NAME_SIZE];
+    snprintf(dir, sizeof dir, "%s", path);
+    char *slash = strrchr(dir, '/');
+    if (!slash)
+        snprintf(dir, sizeof dir, ".");
+    else if (slash == dir)
+        dir[1] = '\0';
+    else
+        *slash = '\0';
+    struct stat st;
+    return stat(dir, &st) != 0 || (st.st_mode & S_IWOTH) != 0;
+}
+
+/* The default log lies in /tmp, where anyone may plant a name: a link
+ * there would have root overwrite what it points to, a FIFO would block
+ * the open for ever. So links are never followed, the open never blocks,
+ * and in such a directory only a plain file of its own is taken. Elsewhere
+ * a device (/dev/null, a serial line) is taken too. */
+static int cpu_open_log(const char *path)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    int usable = fstat(fd, &st) == 0 &&
+                 (cpu_in_shared_directory(path) ? S_ISREG(st.st_mode) && st.st_nlink == 1
+                                                : S_ISREG(st.st_mode) || S_ISCHR(st.st_mode));
+    if (usable && S_ISREG(st.st_mode))
+        usable = ftruncate(fd, 0) == 0;
+    if (usable)
+        usable = fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
+    if (!usable) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+/* Each line goes to the log as it is printed, so that a run ended by a
+ * hang-up, a closed pipe or a kill keeps what was shown. The first failed
+ * write is reported and ends the log. */
+static void cpu_log_line(int *fd, const char *line)
+{
+    if (*fd < 0)
+        return;
+    char text[160];
+    size_t len = (size_t)snprintf(text, sizeof text, "%s\n", line);
+    if (len >= sizeof text)
+        len = sizeof text - 1;
+    if (OSA_writeAll(*fd, text, len) != 0) {
+        fprintf(stderr, "\033[0;31mError: Can't write log %s: %s\n\033[0;39m \n", g_cpu_log_name,
+                strerror(errno));
+        close(*fd);
+        *fd = -1;
+    }
+}
+
 static int cpu_test_main(int argc, char **argv)
 {
-    if (cpu_init_param(argc, argv) != 0)
+    if (cpu_init_param(argc, argv) != 0) {
+        cpu_usage();
         return 0;
+    }
 
-    FILE *log = fopen(g_cpu_log_name, "wb");
-    if (log)
+    int log = cpu_open_log(g_cpu_log_name);
+    if (log >= 0)
         printf("\033[1;32mCreate cpu log: %s\n\033[0;39m \n", g_cpu_log_name);
     else
         fprintf(stderr, "\033[0;31mError: Can't create log %s\n\033[0;39m \n", g_cpu_log_name);
@@ -229,6 +292,7 @@ static int cpu_test_main(int argc, char **argv)
     int printed = 0;
     /* 64 bits: with a count of INT32_MAX the index must still pass it. */
     int64_t cycle = 0;
+    int last = 0;
     while (!g_stop_flag) {
         cpu_sample(&load);
         if (cycle > 0 && cycle <= g_cpu_count) {
@@ -243,14 +307,17 @@ static int cpu_test_main(int argc, char **argv)
             snprintf(line, sizeof line,
                      "CPU:%3.0f%% (sys:%3.0f%% user:%3.0f%% wait:%3.0f%% steal:%3.0f%%)", load.cpu,
                      load.sys, load.user, load.iowait, load.steal);
-            if (log)
-                fprintf(log, "%s\n", line);
+            cpu_log_line(&log, line);
             printf("\033[1;32m%s\033[0;39m \n", line);
         } else if (cycle > g_cpu_count) {
             g_stop_flag = 1;
+            last = 1;
         }
         cycle++;
-        cpu_sleep_seconds(g_cpu_delay);
+        /* An interrupt that came during the sample must not wait out a whole
+         * delay; the pause after the last cycle is kept. */
+        if (last || !g_stop_flag)
+            cpu_sleep_seconds(g_cpu_delay);
     }
 
     /* With no cycle printed this is 0/0: the summary shows NaN. */
@@ -258,13 +325,12 @@ static int cpu_test_main(int argc, char **argv)
     char line[128];
     snprintf(line, sizeof line, "Average:%4.3f%%   Max:%4.2f%%  Min:%4.2f%%", average, maximum,
              minimum);
-    if (log) {
-        fprintf(log, "%s\n", line);
-        fclose(log);
-    }
+    cpu_log_line(&log, line);
+    if (log >= 0)
+        close(log);
     printf("\033[1;32m%s\033[0;39m \n", line);
     return 0;
 }
 
-static ModuleDesc g_cpu_module = {"cpu", 8, cpu_test_main, cpu_usage, nullptr};
+static ModuleDesc g_cpu_module = {"cpu", cpu_module_id, cpu_test_main, cpu_usage, nullptr};
 DEBUG_MODULE(g_cpu_module)

@@ -2,12 +2,14 @@
  * databases. Queries print a text table; statements come from the command
  * line or from a file. Every statement runs under a process lock and a file
  * lock that the camera's other programs honour too. */
+#include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cvdb.h"
@@ -22,6 +24,18 @@ static const char db_table_list_sql[] = "select name from sqlite_master where ty
 
 /* Query result text, and one column value of one row. */
 enum { DB_RESULT_SIZE = 2048, DB_CELL_SIZE = 256 };
+
+/* The longest statement line a file may hold: past it the file is not a
+ * statement file (a device or a file without line ends), and reading on
+ * would take the camera's memory. */
+enum { DB_LINE_MAX = 1 << 20 };
+
+/* db_lock's results besides a descriptor: run the statement without the
+ * file lock (the lock file cannot be opened), or do not run it at all. */
+enum { DB_UNLOCKED = -1, DB_REFUSED = -2 };
+
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t db_module_id = 12;
 
 static const struct option db_options[] = {
     {"module", required_argument, nullptr, 'M'},
@@ -95,26 +109,70 @@ static void db_disconnect(void)
     }
 }
 
-static int db_lock(void)
+/* The lock file lies in /tmp, where anyone may plant a link or a FIFO under
+ * its name: never follow a link, never block in the open, and take nothing
+ * but a plain file. */
+static int db_open_lock_file(void)
 {
     /* lockf needs the file open for writing: other programs, whatever
      * their user, must be able to open it so (less the umask). */
-    int fd = open(db_lock_path, O_RDWR | O_CREAT, 0666);
-    if (fd < 0)
-        return -1;
-    pthread_rwlock_wrlock(&db_rwlock);
+    int fd = open(db_lock_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno != ELOOP)
+            return DB_UNLOCKED;
+        report_error("lock file %s is a symbolic link, statement not run. \n", db_lock_path);
+        return DB_REFUSED;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        close(fd);
+        report_error("lock file %s is not a plain file, statement not run. \n", db_lock_path);
+        return DB_REFUSED;
+    }
+    return fd;
+}
+
+/* Waits for the file lock until it is free or a stop is requested: 0 when
+ * taken, 1 when the statement must not run, -1 when the lock cannot be had
+ * at all. A blocking lockf would be restarted after the signal handler and
+ * could wait for ever. */
+static int db_wait_file_lock(int fd)
+{
+    if (g_stop_flag) {
+        report_error("db=[%s] stop requested, statement not run. \n", db_path);
+        return 1;
+    }
     /* Length 0 from offset 0: the whole file, however long it grows. */
-    if (lockf(fd, F_LOCK, 0) != 0) {
+    while (lockf(fd, F_TLOCK, 0) != 0) {
+        if (errno != EACCES && errno != EAGAIN && errno != EINTR)
+            return -1;
+        if (g_stop_flag) {
+            report_error("db=[%s] is locked, statement not run. \n", db_path);
+            return 1;
+        }
+        OSA_sleepMsec(20);
+    }
+    return 0;
+}
+
+static int db_lock(void)
+{
+    int fd = db_open_lock_file();
+    if (fd < 0)
+        return fd;
+    pthread_rwlock_wrlock(&db_rwlock);
+    int r = db_wait_file_lock(fd);
+    if (r != 0) {
         close(fd);
         pthread_rwlock_unlock(&db_rwlock);
-        return -1;
+        return r > 0 ? DB_REFUSED : DB_UNLOCKED;
     }
     return fd;
 }
 
 static void db_unlock(int fd)
 {
-    if (fd == -1)
+    if (fd < 0)
         return;
     pthread_rwlock_unlock(&db_rwlock);
     lockf(fd, F_ULOCK, 0);
@@ -139,6 +197,8 @@ static int db_query(const char *sql, char *buf, size_t cap)
     if (!is_db_init())
         return -1;
     int fd = db_lock();
+    if (fd == DB_REFUSED)
+        return -1;
     sqlite_stmt stmt = nullptr;
     int columns = 0;
     int rc = sqlite_query_record(db_handle, sql, &stmt, &columns);
@@ -193,6 +253,8 @@ static int db_execute(const char *sql)
     if (!is_db_init())
         return -1;
     int fd = db_lock();
+    if (fd == DB_REFUSED)
+        return -1;
     sqlite_execute(db_handle, sql);
     db_unlock(fd);
     return 0;
@@ -207,17 +269,57 @@ static int db_execute_cmd(const char *sql)
     return 0;
 }
 
+/* Reads one line, its line end included, into *line, grown as needed.
+ * Returns its length, 0 at the end of the file, -1 when the line is longer
+ * than DB_LINE_MAX. */
+static long db_read_line(FILE *fp, char **line, size_t *cap)
+{
+    size_t len = 0;
+    int ch;
+    while ((ch = getc(fp)) != EOF) {
+        if (len == DB_LINE_MAX)
+            return -1;
+        if (len + 1 >= *cap) {
+            size_t bigger = *cap ? *cap * 2 : 256;
+            if (bigger > DB_LINE_MAX + 1)
+                bigger = DB_LINE_MAX + 1;
+            char *p = (char *)realloc(*line, bigger);
+            if (!p)
+                return -1;
+            *line = p;
+            *cap = bigger;
+        }
+        (*line)[len++] = (char)ch;
+        if (ch == '\n')
+            break;
+    }
+    if (len > 0)
+        (*line)[len] = '\0';
+    return (long)len;
+}
+
 static int db_execute_file(const char *path)
 {
     db_con_init();
     FILE *fp = fopen(path, "r");
     if (fp) {
-        /* Whole lines of any length: a line cut in pieces would run as
-         * several broken statements (a cut DELETE could lose its WHERE). */
+        /* Whole lines: a line cut in pieces would run as several broken
+         * statements (a cut DELETE could lose its WHERE). */
         char *line = nullptr;
-        size_t size = 0;
-        while (getline(&line, &size, fp) != -1 && line[0] != '\0')
+        size_t cap = 0;
+        unsigned long number = 0;
+        long len;
+        while (!g_stop_flag && (len = db_read_line(fp, &line, &cap)) != 0) {
+            number++;
+            if (len < 0) {
+                report_error("%s: line %lu is longer than %d bytes, not run. \n", path, number,
+                             (int)DB_LINE_MAX);
+                break;
+            }
+            if (line[0] == '\0')
+                break;
             db_execute(line);
+        }
         free(line);
         fclose(fp);
     }
@@ -227,7 +329,7 @@ static int db_execute_file(const char *path)
 
 static void db_usage(void)
 {
-    print_module_usage(12, db_options, db_option_help, 6);
+    print_module_usage(db_module_id, db_options, db_option_help);
     OSA_printf("DB table list: \n");
     if (db_path[0] == '\0')
         db_set_database("cvdb");
@@ -259,8 +361,7 @@ static int db_init_param(int argc, char **argv)
             break;
         default:
             report_error("Unknow option. \n");
-            db_usage();
-            return 0;
+            return -1;
         }
     }
     return 0;
@@ -270,9 +371,10 @@ static int db_test_main(int argc, char **argv)
 {
     restore_default_databases();
     db_set_database("cvdb");
-    db_init_param(argc, argv);
+    if (db_init_param(argc, argv) != 0)
+        db_usage();
     return 0;
 }
 
-static ModuleDesc g_db_module = {"db", 12, db_test_main, db_usage, nullptr};
+static ModuleDesc g_db_module = {"db", db_module_id, db_test_main, db_usage, nullptr};
 DEBUG_MODULE(g_db_module)

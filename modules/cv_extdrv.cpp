@@ -3,8 +3,11 @@
 #include "cv_pt.h"
 #include "debug.h"
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t extdrv_module_id = 24;
+
 static DriveRequest g_extdrv_request;
-static const PtDriveModule extdrv_drive = {24, EXTDRV_SHM_KEY, "cv_extdrv",
+static const PtDriveModule extdrv_drive = {extdrv_module_id, EXTDRV_SHM_KEY, "cv_extdrv",
                                            "module name: extdrv", &g_extdrv_request};
 
 static int extdrv_test_main(int argc, char **argv)
@@ -17,5 +20,5 @@ static void extdrv_usage(void)
     pt_drive_usage(&extdrv_drive);
 }
 
-static ModuleDesc g_extdrv_module = {"extdrv", 24, extdrv_test_main, extdrv_usage, nullptr};
+static ModuleDesc g_extdrv_module = {"extdrv", extdrv_module_id, extdrv_test_main, extdrv_usage, nullptr};
 DEBUG_MODULE(g_extdrv_module)

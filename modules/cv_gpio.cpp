@@ -18,6 +18,9 @@ static GpioCfg g_gpio_cfg;
 
 static const unsigned gpio_max_write_id = 127;
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t gpio_module_id = 3;
+
 static const struct option gpio_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"read", required_argument, nullptr, 'r'},
@@ -40,65 +43,54 @@ static const OptionHelp gpio_option_help[] = {
 
 static void gpio_usage(void)
 {
-    print_module_usage(3, gpio_options, gpio_option_help, 7);
-}
-
-static uint32_t gpio_number(const char *text)
-{
-    return (uint32_t)strtoul(text, nullptr, 0);
+    print_module_usage(gpio_module_id, gpio_options, gpio_option_help);
 }
 
 static int gpio_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:r:w:d:t:D:p:", gpio_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:r:w:d:t:D:p:", gpio_options, nullptr)) != -1) {
         switch (c) {
         case 'r':
             g_gpio_cfg.operation = 0;
-            g_gpio_cfg.id = gpio_number(optarg);
+            g_gpio_cfg.id = (uint32_t)OSA_number(optarg);
             printf("===g_gpio_cfg(%d,%d)=======\n", g_gpio_cfg.operation, (int)g_gpio_cfg.id);
             break;
         case 'w':
         case 'p': /* input configuration has no library call yet: a write */
             g_gpio_cfg.operation = 1;
-            g_gpio_cfg.id = gpio_number(optarg);
+            g_gpio_cfg.id = (uint32_t)OSA_number(optarg);
             if (g_gpio_cfg.id > gpio_max_write_id) {
                 report_error("gio id must <= %d\n", gpio_max_write_id);
-                ok = 0;
+                return -1;
             }
             break;
         case 'd':
-            g_gpio_cfg.value = (int32_t)gpio_number(optarg);
+            g_gpio_cfg.value = (int32_t)OSA_number(optarg);
             if (g_gpio_cfg.value < 0 || g_gpio_cfg.value > 2) {
                 report_error("gio value must be 0/1! \n");
-                ok = 0;
+                return -1;
             }
             break;
         case 't':
-            g_gpio_cfg.times = (int32_t)gpio_number(optarg);
+            g_gpio_cfg.times = (int32_t)OSA_number(optarg);
             break;
         case 'D':
-            g_gpio_cfg.delay = (int32_t)gpio_number(optarg);
+            g_gpio_cfg.delay = (int32_t)OSA_number(optarg);
             if (g_gpio_cfg.delay == 0) {
                 report_error("gio delay time must > 0! \n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'M':
             break;
         case '?':
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         default:
             break;
         }
-    }
-    if (!ok) {
-        gpio_usage();
-        return -1;
     }
     return 0;
 }
@@ -121,6 +113,7 @@ static int gpio_do_rw(GpioCfg *cfg)
 static int gpio_test_main(int argc, char **argv)
 {
     if (gpio_init_param(argc, argv) != 0) {
+        gpio_usage();
         gpio_close();
         return 0;
     }
@@ -141,5 +134,5 @@ static void gpio_deinit(void)
     gpio_close();
 }
 
-static ModuleDesc g_gpio_module = {"gpio", 3, gpio_test_main, gpio_usage, gpio_deinit};
+static ModuleDesc g_gpio_module = {"gpio", gpio_module_id, gpio_test_main, gpio_usage, gpio_deinit};
 DEBUG_MODULE(g_gpio_module)

@@ -20,6 +20,9 @@ static const unsigned ir_max_mode = 3;
 /* Readers of the log take fixed-size records, whatever the text's length. */
 #define IR_LOG_RECORD_SIZE 1024
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t ir_module_id = 15;
+
 static const struct option ir_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"ir-led", required_argument, nullptr, 'l'},
@@ -57,37 +60,31 @@ static void ir_print_modes(void)
 
 static void ir_usage(void)
 {
-    print_module_usage(15, ir_options, ir_option_help, 6);
+    print_module_usage(ir_module_id, ir_options, ir_option_help);
     ir_print_modes();
-}
-
-static uint32_t ir_number(const char *text)
-{
-    return (uint32_t)strtoul(text, nullptr, 0);
 }
 
 static int ir_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:l:c:m:t:d:", ir_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:l:c:m:t:d:", ir_options, nullptr)) != -1) {
         switch (c) {
         case 'm':
-            g_ir_param.mode = (int32_t)ir_number(optarg);
+            g_ir_param.mode = (int32_t)OSA_number(optarg);
             if ((uint32_t)g_ir_param.mode > ir_max_mode) {
                 report_error("Invalid mode value.");
-                ok = 0;
+                return -1;
             }
             break;
         case 't':
-            g_ir_param.times = (int32_t)ir_number(optarg);
+            g_ir_param.times = (int32_t)OSA_number(optarg);
             break;
         case 'd':
-            g_ir_param.delay = ir_number(optarg);
+            g_ir_param.delay = (uint32_t)OSA_number(optarg);
             if (g_ir_param.delay == 0) {
                 report_error("Invalid delay value.");
-                ok = 0;
+                return -1;
             }
             break;
         case 'l':
@@ -96,13 +93,8 @@ static int ir_init_param(int argc, char **argv)
             break;
         default:
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         }
-    }
-    if (!ok) {
-        ir_usage();
-        exit(-1);
     }
     return 0;
 }
@@ -136,7 +128,10 @@ static void ir_format_date(const time_t *when, char *text, size_t size)
 
 static int ir_test_main(int argc, char **argv)
 {
-    ir_init_param(argc, argv);
+    if (ir_init_param(argc, argv) != 0) {
+        ir_usage();
+        exit(-1);
+    }
 
     time_t start_time = time(nullptr);
     char date[64];
@@ -176,5 +171,5 @@ static int ir_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_ir_module = {"ir", 15, ir_test_main, ir_usage, nullptr};
+static ModuleDesc g_ir_module = {"ir", ir_module_id, ir_test_main, ir_usage, nullptr};
 DEBUG_MODULE(g_ir_module)

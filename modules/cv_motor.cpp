@@ -20,6 +20,9 @@ static const uint32_t motor_piris_poll_ms = 5;
  * waiting forever; the iris settles well within this on the device. */
 static const uint32_t motor_piris_wait_limit_ms = 10000;
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t motor_module_id = 9;
+
 static const struct option motor_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"type", required_argument, nullptr, 't'},
@@ -59,7 +62,7 @@ static void motor_print_help(void)
 
 static void motor_usage(void)
 {
-    print_module_usage(9, motor_options, motor_option_help, 6);
+    print_module_usage(motor_module_id, motor_options, motor_option_help);
     motor_print_help();
 }
 
@@ -81,27 +84,26 @@ static void motor_set_piris(int duty)
 
 static int motor_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:t:d:s:i:p:", motor_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:t:d:s:i:p:", motor_options, nullptr)) != -1) {
         switch (c) {
         case 't': {
             /* Checked before narrowing, so that 2^32 is not taken for focus. */
-            unsigned long type = strtoul(optarg, nullptr, 0);
+            unsigned long type = OSA_number(optarg);
             g_motor_param.type = (uint32_t)type;
             if (type > motor_max_type) {
                 report_error("Error motor type!\n");
-                ok = 0;
+                return -1;
             }
             break;
         }
         case 'd': {
-            unsigned long dir = strtoul(optarg, nullptr, 0);
+            unsigned long dir = OSA_number(optarg);
             g_motor_param.dir = (uint32_t)dir;
             if (dir > motor_max_dir) {
                 report_error("Error motor directory!\n");
-                ok = 0;
+                return -1;
             }
             break;
         }
@@ -112,8 +114,7 @@ static int motor_init_param(int argc, char **argv)
             long duty = strtol(optarg, nullptr, 0);
             if (duty < 0 || duty > motor_max_piris_duty) {
                 report_error("Error P-iris duty!\n");
-                ok = 0;
-                break;
+                return -1;
             }
             motor_set_piris((int)duty);
             break;
@@ -123,25 +124,23 @@ static int motor_init_param(int argc, char **argv)
             break;
         default:
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         }
-    }
-    if (!ok) {
-        motor_usage();
-        exit(-1);
     }
     return 0;
 }
 
 static int motor_test_main(int argc, char **argv)
 {
-    motor_init_param(argc, argv);
+    if (motor_init_param(argc, argv) != 0) {
+        motor_usage();
+        exit(-1);
+    }
     if (STEPPER_run(&g_motor_param) != 0)
         report_error("STEPPER_run failed! \n");
     STEPPER_close();
     return 0;
 }
 
-static ModuleDesc g_motor_module = {"motor", 9, motor_test_main, motor_usage, nullptr};
+static ModuleDesc g_motor_module = {"motor", motor_module_id, motor_test_main, motor_usage, nullptr};
 DEBUG_MODULE(g_motor_module)

@@ -2,6 +2,7 @@
  * every partition listed in /proc/mtd and reports the bad ones by their
  * offset on the whole flash. Nothing is ever written to the flash. */
 #include <fcntl.h>
+#include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,6 +25,9 @@ static const char mtd_proc_path[] = "/proc/mtd";
 #define mtd_scan_error(...) \
     report_error_at(OSA_sourceName(__FILE__), "cv_badblock_check", __LINE__, __VA_ARGS__)
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t mtd_module_id = 23;
+
 static const struct option mtd_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"badblock", required_argument, nullptr, 'b'},
@@ -36,7 +40,7 @@ static const OptionHelp mtd_option_help[] = {
 
 static void mtd_usage(void)
 {
-    print_module_usage(23, mtd_options, mtd_option_help, 2);
+    print_module_usage(mtd_module_id, mtd_options, mtd_option_help);
 }
 
 static int mtd_init_param(int argc, char **argv)
@@ -55,6 +59,8 @@ static int mtd_init_param(int argc, char **argv)
                 result = 0;
             break;
         default:
+            /* Unlike the other modules, a bad option does not end the
+             * parsing: the options after it still count. */
             report_error("Unknow option\n");
             mtd_usage();
             break;
@@ -84,7 +90,8 @@ int mtd_parse_partition(const char *line, MtdPartition *part)
 {
     memset(part, 0, sizeof *part);
     /* The width keeps the name inside its field; a longer one is cut. */
-    int fields = sscanf(line, "%*[^:]: %x %x %31s", &part->size, &part->erase_size, part->name);
+    int fields = sscanf(line, "%*[^:]: %" SCNx64 " %" SCNx64 " %31s", &part->size,
+                        &part->erase_size, part->name);
     int device_len = (int)strcspn(line, ":");
     if (fields < 2 || line[device_len] != ':' || device_len == 0)
         return -1;
@@ -104,7 +111,7 @@ static int mtd_read_partitions(void)
         return -1;
     }
     char line[1024];
-    uint32_t running_offset = 0;
+    uint64_t running_offset = 0;
     int too_many = 0;
     g_mtd_partition_count = 0;
     while (fgets(line, sizeof line, fp)) {
@@ -147,9 +154,9 @@ static void mtd_scan_partition(MtdPartition *part)
         mtd_scan_error("%s open failed\n", part->path);
         return;
     }
-    /* 64 bits, so that the last step of a partition ending near 4 GiB does
-     * not wrap round to the start. */
-    for (uint64_t pos = 0; pos < part->size; pos += part->erase_size) {
+    /* The stop flag and the wrap check end a scan that a size read as
+     * nearly 2^64 would make endless. */
+    for (uint64_t pos = 0; pos < part->size && !g_stop_flag; pos += part->erase_size) {
         int64_t arg = (int64_t)pos;
         int ret = ioctl(fd, MEMGETBADBLOCK, &arg);
         if (ret < 0) {
@@ -158,9 +165,11 @@ static void mtd_scan_partition(MtdPartition *part)
         }
         if (ret > 0) {
             if (part->bad_count < MTD_MAX_BAD_BLOCKS)
-                part->bad[part->bad_count] = part->offset + (uint32_t)pos;
+                part->bad[part->bad_count] = part->offset + pos;
             part->bad_count++;
         }
+        if (pos > UINT64_MAX - part->erase_size)
+            break;
     }
     close(fd);
 }
@@ -182,7 +191,7 @@ static int cv_badblock_check(void)
         OSA_mutexTake(&g_console_lock);
         printf("%s (%s) : \n", part->path, part->name);
         for (uint32_t b = 0; b < listed; b++)
-            printf("Bad block found at : %08x\n", part->bad[b]);
+            printf("Bad block found at : %08" PRIx64 "\n", part->bad[b]);
         OSA_mutexGive(&g_console_lock);
         if (listed < part->bad_count)
             mtd_scan_error("%s: %u more bad blocks not listed\n", part->path,
@@ -211,5 +220,5 @@ static void mtd_deinit(void)
 {
 }
 
-static ModuleDesc g_mtd_module = {"mtd", 23, mtd_test_main, mtd_usage, mtd_deinit};
+static ModuleDesc g_mtd_module = {"mtd", mtd_module_id, mtd_test_main, mtd_usage, mtd_deinit};
 DEBUG_MODULE(g_mtd_module)

@@ -7,14 +7,16 @@
 
 #define MTD_MAX_BAD_BLOCKS 128
 
+/* Sizes and offsets in 64 bits: a NAND of 8 GiB is ordinary, and a size
+ * cut to 32 bits would move every later partition's bad blocks. */
 typedef struct MtdPartition {
     char path[32];       /* "/dev/" followed by the device name */
-    uint32_t offset;     /* start on the whole flash */
-    uint32_t size;       /* bytes */
-    uint32_t erase_size; /* bytes */
+    uint64_t offset;     /* start on the whole flash */
+    uint64_t size;       /* bytes */
+    uint64_t erase_size; /* bytes */
     char name[32];       /* as /proc/mtd shows it, quotes included */
     uint32_t bad_count;  /* bad blocks found; only the first 128 are kept */
-    uint32_t bad[MTD_MAX_BAD_BLOCKS];
+    uint64_t bad[MTD_MAX_BAD_BLOCKS];
 } MtdPartition;
 
 /* Fills one table entry from a line such as

@@ -11,10 +11,6 @@
 #define PT_OPT_WIE_HID 'G'
 #define PT_OPT_WIE_PID 'Y'
 
-#define PT_OPTION_ROWS 36
-/* Rows from here on have no help text of their own. */
-#define PT_HELP_ROWS 25
-
 /* Step direction "XY": a non-zero digit sets this bit in the step count. */
 #define PT_STEP_DIR_BIT 0x800000
 
@@ -57,8 +53,9 @@ static const struct option pt_options[] = {
     {"test rs485", required_argument, nullptr, 'A'},
     {nullptr, 0, nullptr, 0},
 };
-/* Row 0's description names the module; the usage fills it in. */
-static const OptionHelp pt_option_help[PT_HELP_ROWS] = {
+/* Row 0's description names the module; the usage fills it in. The options
+ * past the end of this table have no help text of their own. */
+static const OptionHelp pt_option_help[] = {
     {"module", nullptr},
     {"0~31", "0 is min   ,31is max"},
     {"0~31", "0 is min   ,31is max"},
@@ -83,27 +80,26 @@ static const OptionHelp pt_option_help[PT_HELP_ROWS] = {
     {"0~10000", "set image_dis"},
     {"1200~2000", "setobj_dis"},
     {"0-1", "set test wiegand mode"},
-    {"", ""},
 };
-static_assert(sizeof pt_options / sizeof pt_options[0] == PT_OPTION_ROWS + 1,
-              "36 options and the end entry");
+static_assert(sizeof pt_option_help / sizeof pt_option_help[0] < sizeof pt_options / sizeof pt_options[0],
+              "no help pair without its option");
+
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t pt_module_id = 20;
 
 static DriveRequest g_pt_request;
-static const PtDriveModule pt_drive = {20, PT_SHM_KEY, "cv_pt", "module name: pt", &g_pt_request};
+static const PtDriveModule pt_drive = {pt_module_id, PT_SHM_KEY, "cv_pt", "module name: pt", &g_pt_request};
 
 void pt_drive_usage(const PtDriveModule *drive)
 {
     /* The printer reads as many help rows as options; the rows past the
      * help table get empty texts. */
-    OptionHelp help[PT_OPTION_ROWS];
-    for (int i = 0; i < PT_OPTION_ROWS; i++) {
-        if (i < PT_HELP_ROWS)
-            help[i] = pt_option_help[i];
-        else
-            help[i] = OptionHelp{"", ""};
-    }
+    const size_t help_rows = sizeof pt_option_help / sizeof pt_option_help[0];
+    OptionHelp help[sizeof pt_options / sizeof pt_options[0] - 1];
+    for (size_t i = 0; i < sizeof help / sizeof help[0]; i++)
+        help[i] = i < help_rows ? pt_option_help[i] : OptionHelp{"", ""};
     help[0].description = drive->module_help;
-    print_module_usage(drive->id, pt_options, help, PT_OPTION_ROWS);
+    print_module_usage(drive->id, pt_options, help);
 }
 
 static void pt_request(DriveRequest *req, int32_t cmd, int32_t param1)
@@ -114,51 +110,120 @@ static void pt_request(DriveRequest *req, int32_t cmd, int32_t param1)
     req->param1 = param1;
 }
 
-/* Forms the request in drive->request; on a bad option prints the usage and
- * ends the process. */
+/* Options that form a whole request on their own: the command, with the
+ * option's value as its first parameter, and the line two of them print. */
+static const struct {
+    int option;
+    int32_t cmd;
+    const char *message; /* printed with the value; nullptr: nothing */
+} pt_value_requests[] = {
+    {'f', 100, nullptr}, {'a', 101, nullptr}, {'d', 102, nullptr}, {'c', 103, nullptr},
+    {'x', 105, nullptr}, {'y', 106, nullptr}, {'i', 107, nullptr},
+    {'q', 110, "\n current of pan_motor=%d \n"},
+    {'w', 111, "\n current of tile_motor=%d \n"},
+    {'W', 112, nullptr}, {'O', 113, nullptr}, {'V', 114, nullptr}, {'P', 115, nullptr},
+    {'E', 117, nullptr}, {'T', 119, nullptr}, {'R', 120, nullptr}, {'z', 121, nullptr},
+    {'A', 123, nullptr},
+};
+
+/* Requests made of two options, each giving one parameter; the request is
+ * formed when its options were given twice in all (pt_finish_request). */
+enum { PT_PAIR_HEAT, PT_PAIR_FAN, PT_PAIR_CURRENT, PT_PAIR_LIGHT, PT_PAIR_WIE, PT_PAIRS };
+static const struct {
+    int option;
+    int pair;
+    int32_t DriveRequest::*param;
+} pt_pair_options[] = {
+    {'l', PT_PAIR_HEAT, &DriveRequest::param2},    {'r', PT_PAIR_HEAT, &DriveRequest::param3},
+    {'u', PT_PAIR_FAN, &DriveRequest::param2},     {'n', PT_PAIR_FAN, &DriveRequest::param3},
+    {'g', PT_PAIR_CURRENT, &DriveRequest::param2}, {'k', PT_PAIR_CURRENT, &DriveRequest::param3},
+    {'F', PT_PAIR_LIGHT, &DriveRequest::param1},   {'L', PT_PAIR_LIGHT, &DriveRequest::param2},
+    {PT_OPT_WIE_HID, PT_PAIR_WIE, &DriveRequest::param1},
+    {PT_OPT_WIE_PID, PT_PAIR_WIE, &DriveRequest::param2},
+};
+
+/* What the options leave for the requests that need the whole command line. */
+typedef struct PtPending {
+    int pan_step, tilt_step;
+    int step_dir; /* -1: no -s */
+    int pair_count[PT_PAIRS];
+    int pwm_run, pwm_idle;
+} PtPending;
+
+/* 1 when option c is one of the tables' options, now applied; 0 otherwise. */
+static int pt_table_option(DriveRequest *req, PtPending *pending, int c, int value)
+{
+    if (const auto *r = find_option_row(pt_value_requests, c)) {
+        pt_request(req, r->cmd, value);
+        if (r->message)
+            printf(r->message, req->param1);
+        return 1;
+    }
+    if (const auto *half = find_option_row(pt_pair_options, c)) {
+        req->*half->param = value;
+        pending->pair_count[half->pair]++;
+        return 1;
+    }
+    return 0;
+}
+
+/* The requests that need the whole command line, in a fixed order: a later
+ * one replaces an earlier one. */
+static void pt_finish_request(DriveRequest *req, const PtPending *p)
+{
+    if (p->step_dir != -1) {
+        req->valid = 1;
+        req->reserved = 0;
+        req->cmd = 104;
+        req->param1 = p->pan_step;
+        if (p->step_dir / 10 != 0)
+            req->param1 |= PT_STEP_DIR_BIT;
+        req->param2 = p->tilt_step;
+        if (p->step_dir % 10 != 0)
+            req->param2 |= PT_STEP_DIR_BIT;
+    }
+    if (p->pair_count[PT_PAIR_HEAT] == 2)
+        pt_request(req, 109, 5);
+    if (p->pair_count[PT_PAIR_FAN] == 2)
+        pt_request(req, 109, 6);
+    if (p->pair_count[PT_PAIR_LIGHT] == 2) {
+        req->valid = 1;
+        req->reserved = 0;
+        req->cmd = 116;
+    }
+    if (p->pair_count[PT_PAIR_WIE] == 2) {
+        req->valid = 1;
+        req->reserved = 0;
+        req->cmd = 118;
+    }
+    if (p->pair_count[PT_PAIR_CURRENT] == 2)
+        pt_request(req, 109, 7);
+    if (p->pwm_run != 0 && p->pwm_idle != 0) {
+        pt_request(req, 109, 4);
+        req->param2 = p->pwm_run & 0xFF;
+        req->param3 = (p->pwm_run >> 8) & 0xFF;
+        req->param4 = p->pwm_idle & 0xFF;
+        req->param5 = (p->pwm_idle >> 8) & 0xFF;
+    }
+}
+
+/* Forms the request in drive->request; -1 after a bad option. */
 static int pt_init_param(const PtDriveModule *drive, int argc, char **argv)
 {
     DriveRequest *req = drive->request;
-    int pan_step = 0, tilt_step = 0;
-    int step_dir = -1; /* -1: no -s */
-    int heat_pair = 0, fan_pair = 0, current_pair = 0, light_pair = 0, wie_pair = 0;
-    int pwm_run = 0, pwm_idle = 0;
-    int error = 0;
+    PtPending pending = {0, 0, -1, {}, 0, 0};
     int c;
 
     opterr = 0;
     optind = 0;
-    while (!error && (c = getopt_long(argc, argv,
-                                      "M:w:q:a:f:d:c:p:t:s:i:o:e:l:r:u:n:g:k:b:j:x:y:W:O:V:"
-                                      "P:F:L:E:T:R:z:m:A:",
-                                      pt_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv,
+                            "M:w:q:a:f:d:c:p:t:s:i:o:e:l:r:u:n:g:k:b:j:x:y:W:O:V:P:F:L:E:T:R:z:m:A:",
+                            pt_options, nullptr)) != -1) {
         int value = optarg ? atoi(optarg) : 0;
+        if (pt_table_option(req, &pending, c, value))
+            continue;
         switch (c) {
         case 'M':
-            break;
-        case 'f': pt_request(req, 100, value); break;
-        case 'a': pt_request(req, 101, value); break;
-        case 'd': pt_request(req, 102, value); break;
-        case 'c': pt_request(req, 103, value); break;
-        case 'x': pt_request(req, 105, value); break;
-        case 'y': pt_request(req, 106, value); break;
-        case 'i': pt_request(req, 107, value); break;
-        case 'W': pt_request(req, 112, value); break;
-        case 'O': pt_request(req, 113, value); break;
-        case 'V': pt_request(req, 114, value); break;
-        case 'P': pt_request(req, 115, value); break;
-        case 'E': pt_request(req, 117, value); break;
-        case 'T': pt_request(req, 119, value); break;
-        case 'R': pt_request(req, 120, value); break;
-        case 'z': pt_request(req, 121, value); break;
-        case 'A': pt_request(req, 123, value); break;
-        case 'q':
-            pt_request(req, 110, value);
-            printf("\n current of pan_motor=%d \n", req->param1);
-            break;
-        case 'w':
-            pt_request(req, 111, value);
-            printf("\n current of tile_motor=%d \n", req->param1);
             break;
         case 'o':
             pt_request(req, 109, 1);
@@ -168,21 +233,11 @@ static int pt_init_param(const PtDriveModule *drive, int argc, char **argv)
             pt_request(req, 109, 3);
             req->param2 = value;
             break;
-        case 'l': req->param2 = value; heat_pair++; break;
-        case 'r': req->param3 = value; heat_pair++; break;
-        case 'u': req->param2 = value; fan_pair++; break;
-        case 'n': req->param3 = value; fan_pair++; break;
-        case 'g': req->param2 = value; current_pair++; break;
-        case 'k': req->param3 = value; current_pair++; break;
-        case 'F': req->param1 = value; light_pair++; break;
-        case 'L': req->param2 = value; light_pair++; break;
-        case PT_OPT_WIE_HID: req->param1 = value; wie_pair++; break;
-        case PT_OPT_WIE_PID: req->param2 = value; wie_pair++; break;
-        case 'p': pan_step = value; break;
-        case 't': tilt_step = value; break;
-        case 's': step_dir = value; break;
-        case 'b': pwm_run = value; break;
-        case 'j': pwm_idle = value; break;
+        case 'p': pending.pan_step = value; break;
+        case 't': pending.tilt_step = value; break;
+        case 's': pending.step_dir = value; break;
+        case 'b': pending.pwm_run = value; break;
+        case 'j': pending.pwm_idle = value; break;
         case 'm':
             /* Four values only in the exact form "-M NAME -m A B C D": the
              * other three are the command line's last three words. */
@@ -194,52 +249,11 @@ static int pt_init_param(const PtDriveModule *drive, int argc, char **argv)
             }
             break;
         default:
-            error = 1;
-            break;
+            report_error_at(drive->source, __func__, __LINE__, "Unknow option\n");
+            return -1;
         }
     }
-    if (error) {
-        report_error_at(drive->source, __func__, __LINE__, "Unknow option\n");
-        pt_drive_usage(drive);
-        exit(-1);
-    }
-
-    /* Requests that need the whole command line, in a fixed order: a later
-     * one replaces an earlier one. */
-    if (step_dir != -1) {
-        req->valid = 1;
-        req->reserved = 0;
-        req->cmd = 104;
-        req->param1 = pan_step;
-        if (step_dir / 10 != 0)
-            req->param1 |= PT_STEP_DIR_BIT;
-        req->param2 = tilt_step;
-        if (step_dir % 10 != 0)
-            req->param2 |= PT_STEP_DIR_BIT;
-    }
-    if (heat_pair == 2)
-        pt_request(req, 109, 5);
-    if (fan_pair == 2)
-        pt_request(req, 109, 6);
-    if (light_pair == 2) {
-        req->valid = 1;
-        req->reserved = 0;
-        req->cmd = 116;
-    }
-    if (wie_pair == 2) {
-        req->valid = 1;
-        req->reserved = 0;
-        req->cmd = 118;
-    }
-    if (current_pair == 2)
-        pt_request(req, 109, 7);
-    if (pwm_run != 0 && pwm_idle != 0) {
-        pt_request(req, 109, 4);
-        req->param2 = pwm_run & 0xFF;
-        req->param3 = (pwm_run >> 8) & 0xFF;
-        req->param4 = pwm_idle & 0xFF;
-        req->param5 = (pwm_idle >> 8) & 0xFF;
-    }
+    pt_finish_request(req, &pending);
     return 0;
 }
 
@@ -251,7 +265,10 @@ int pt_drive_run(const PtDriveModule *drive, int argc, char **argv)
         pt_drive_usage(drive);
         return -1;
     }
-    pt_init_param(drive, argc, argv);
+    if (pt_init_param(drive, argc, argv) != 0) {
+        pt_drive_usage(drive);
+        exit(-1);
+    }
     return shm_publish(drive->key, sizeof(DriveRequest), drive->request);
 }
 
@@ -265,5 +282,5 @@ static void pt_usage(void)
     pt_drive_usage(&pt_drive);
 }
 
-static ModuleDesc g_pt_module = {"pt", 20, pt_test_main, pt_usage, nullptr};
+static ModuleDesc g_pt_module = {"pt", pt_module_id, pt_test_main, pt_usage, nullptr};
 DEBUG_MODULE(g_pt_module)

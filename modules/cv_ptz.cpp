@@ -31,6 +31,9 @@ static PtzSettings g_ptz_settings;
  * lightoff, brushon, brushoff */
 static const uint32_t ptz_test_sequence[14] = {0, 1, 0, 2, 3, 2, 7, 5, 4, 6, 27, 28, 29, 30};
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t ptz_module_id = 7;
+
 static const struct option ptz_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"delay", required_argument, nullptr, 'd'},
@@ -100,20 +103,7 @@ static const int ptz_max_command_code = 32;
 
 static void ptz_usage(void)
 {
-    print_module_usage(7, ptz_options, ptz_option_help, 29);
-}
-
-/* After an option error's line: the usage, and the process ends with the
- * serial link as it is. */
-[[noreturn]] static void ptz_option_failed(void)
-{
-    ptz_usage();
-    exit(-1);
-}
-
-static unsigned long ptz_number(const char *text)
-{
-    return strtoul(text, nullptr, 0);
+    print_module_usage(ptz_module_id, ptz_options, ptz_option_help);
 }
 
 static int ptz_init_param(int argc, char **argv)
@@ -127,42 +117,42 @@ static int ptz_init_param(int argc, char **argv)
         case 'M':
             break;
         case 'd':
-            n = ptz_number(optarg);
+            n = OSA_number(optarg);
             cfg->delay = n > UINT32_MAX ? UINT32_MAX : (uint32_t)n;
             break;
         case 'S':
             /* Checked before narrowing, so 2^32 + 1 is not taken for 1. */
-            n = ptz_number(optarg);
+            n = OSA_number(optarg);
             if (n > 9) {
                 report_error("Error speed!\r\n");
-                ptz_option_failed();
+                return -1;
             }
             cfg->speed1 = cfg->speed2 = (uint32_t)n + 1;
             break;
         case 'B':
-            n = ptz_number(optarg);
+            n = OSA_number(optarg);
             if (n != 2400 && n != 4800 && n != 9600 && n != 19200) {
                 report_error("Error baudrate!\r\n");
-                ptz_option_failed();
+                return -1;
             }
             cfg->baudrate = (uint32_t)n;
             break;
         case 'P':
-            n = ptz_number(optarg);
+            n = OSA_number(optarg);
             if (n != 0 && n != 1) {
                 report_error("Error procotol\r\n");
-                ptz_option_failed();
+                return -1;
             }
             cfg->protocol = (uint32_t)n;
             break;
         case 's':
-            pt_set_preset((int)ptz_number(optarg));
+            pt_set_preset((int)OSA_number(optarg));
             break;
         case 'c':
-            pt_remove_preset((int)ptz_number(optarg));
+            pt_remove_preset((int)OSA_number(optarg));
             break;
         case 'g':
-            pt_go_preset((int)ptz_number(optarg));
+            pt_go_preset((int)OSA_number(optarg));
             break;
         case 't':
             cfg->command = PTZ_TEST_ALL;
@@ -173,8 +163,7 @@ static int ptz_init_param(int argc, char **argv)
                 break;
             }
             report_error("Unknow option\n");
-            ptz_option_failed();
-            break;
+            return -1;
         }
     }
     return 0;
@@ -206,7 +195,11 @@ static int ptz_test_main(int argc, char **argv)
 {
     g_ptz_settings = ptz_initial_settings;
     pt_set_speed((int)g_ptz_settings.speed1, (int)g_ptz_settings.speed2);
-    ptz_init_param(argc, argv);
+    if (ptz_init_param(argc, argv) != 0) {
+        /* The process ends with the serial link as it is. */
+        ptz_usage();
+        exit(-1);
+    }
     if (g_ptz_settings.command == PTZ_TEST_ALL) {
         ptz_test_all();
     } else {
@@ -217,5 +210,5 @@ static int ptz_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_ptz_module = {"ptz", 7, ptz_test_main, ptz_usage, nullptr};
+static ModuleDesc g_ptz_module = {"ptz", ptz_module_id, ptz_test_main, ptz_usage, nullptr};
 DEBUG_MODULE(g_ptz_module)

@@ -17,6 +17,9 @@ static PwmSettings g_pwm_settings = {0, 500, 100000, 1};
 
 enum { PWM_MODE_NONE = 0, PWM_MODE_READ = 1, PWM_MODE_WRITE = 2 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t pwm_module_id = 4;
+
 static const struct option pwm_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"channel", required_argument, nullptr, 'c'},
@@ -35,7 +38,7 @@ static const OptionHelp pwm_option_help[] = {
 
 static void pwm_usage(void)
 {
-    print_module_usage(4, pwm_options, pwm_option_help, 5);
+    print_module_usage(pwm_module_id, pwm_options, pwm_option_help);
     OSA_mutexTake(&g_console_lock);
     printf("\nNotice:\n");
     printf("\tUse lsmod to make sure pwm module has been installed.\n");
@@ -43,34 +46,39 @@ static void pwm_usage(void)
     OSA_mutexGive(&g_console_lock);
 }
 
-/* Returns the mode the options ask for: the last option decides between
- * reading and writing. */
+/* Returns the mode the options ask for (the last option decides between
+ * reading and writing), or -1 after a bad option. */
 static int pwm_init_param(int argc, char **argv)
 {
     int mode = PWM_MODE_NONE;
-    const char *error = nullptr;
     int c;
     opterr = 0;
     optind = 0;
-    while (!error && (c = getopt_long(argc, argv, "M:c:d:p:e:", pwm_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:c:d:p:e:", pwm_options, nullptr)) != -1) {
         switch (c) {
         case 'c':
             mode = PWM_MODE_READ;
             g_pwm_settings.channel = atoi(optarg);
-            if (g_pwm_settings.channel < 0)
-                error = "Error pwm channel\n";
+            if (g_pwm_settings.channel < 0) {
+                report_error("Error pwm channel\n");
+                return -1;
+            }
             break;
         case 'd':
             mode = PWM_MODE_WRITE;
             g_pwm_settings.duty = atoi(optarg);
-            if (g_pwm_settings.duty <= 0)
-                error = "Error pwm duty\n";
+            if (g_pwm_settings.duty <= 0) {
+                report_error("Error pwm duty\n");
+                return -1;
+            }
             break;
         case 'p':
             mode = PWM_MODE_WRITE;
             g_pwm_settings.period = atoi(optarg);
-            if (g_pwm_settings.period <= 0)
-                error = "Error pwm period\n";
+            if (g_pwm_settings.period <= 0) {
+                report_error("Error pwm period\n");
+                return -1;
+            }
             break;
         case 'e':
             mode = PWM_MODE_WRITE;
@@ -81,14 +89,9 @@ static int pwm_init_param(int argc, char **argv)
         case 'M':
             break;
         default:
-            error = "Unknow option\n";
-            break;
+            report_error("Unknow option\n");
+            return -1;
         }
-    }
-    if (error) {
-        report_error("%s", error);
-        pwm_usage();
-        exit(-1);
     }
     return mode;
 }
@@ -116,7 +119,12 @@ static int pwm_test_main(int argc, char **argv)
         pwm_usage();
         return -1;
     }
-    switch (pwm_init_param(argc, argv)) {
+    int mode = pwm_init_param(argc, argv);
+    if (mode < 0) {
+        pwm_usage();
+        exit(-1);
+    }
+    switch (mode) {
     case PWM_MODE_READ:
         pwm_read(g_pwm_settings.channel);
         break;
@@ -134,5 +142,5 @@ static void pwm_deinit(void)
     pwm_close();
 }
 
-static ModuleDesc g_pwm_module = {"pwm", 4, pwm_test_main, pwm_usage, pwm_deinit};
+static ModuleDesc g_pwm_module = {"pwm", pwm_module_id, pwm_test_main, pwm_usage, pwm_deinit};
 DEBUG_MODULE(g_pwm_module)

@@ -32,6 +32,9 @@ static const unsigned long sdmmc_max_fill_size = 1024;
 
 enum { SDMMC_OPT_INIT = 1 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t sdmmc_module_id = 10;
+
 static const struct option sdmmc_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"filenum", required_argument, nullptr, 'n'},
@@ -62,7 +65,7 @@ static const OptionHelp sdmmc_option_help[] = {
 
 static void sdmmc_usage(void)
 {
-    print_module_usage(10, sdmmc_options, sdmmc_option_help, 10);
+    print_module_usage(sdmmc_module_id, sdmmc_options, sdmmc_option_help);
 }
 
 /* 1: exactly one node exists and is selected; 0: none; -1: two or more. */
@@ -78,6 +81,17 @@ static int sdmmc_detect(void)
         g_sdmmc_device = node;
     }
     return count == 1 ? 1 : 0;
+}
+
+/* After an interrupt nothing that changes the card is started: the user
+ * asked to stop, and a format or a fill begun then could not be taken
+ * back. 1, with a line saying so, when a stop was requested. */
+static int sdmmc_stop_requested(const char *what)
+{
+    if (!g_stop_flag)
+        return 0;
+    OSA_printf("Sd/mmc %s stopped!\n", what);
+    return 1;
 }
 
 /* The card driver needs no reset on this camera. */
@@ -137,7 +151,7 @@ static int sdmmc_mount(void)
  * first. fdisk's result is not judged; mkdosfs's is. */
 static int sdmmc_format_disk(void)
 {
-    if (sdmmc_init() != 0)
+    if (sdmmc_init() != 0 || sdmmc_stop_requested("format"))
         return -1;
     char cmd[256];
     snprintf(cmd, sizeof cmd, "fdisk %s", g_sdmmc_device);
@@ -151,15 +165,22 @@ static int sdmmc_format_disk(void)
      * the popen so that fdisk keeps the default action. */
     void (*old_pipe_action)(int) = signal(SIGPIPE, SIG_IGN);
     static const char script[] = "d1\nd2\nd3\nd4\n w\n";
-    for (size_t i = 0; script[i] != '\0'; i++) {
+    /* An interrupt leaves the script unfinished: without its "w" fdisk
+     * quits and writes nothing. */
+    for (size_t i = 0; script[i] != '\0' && !g_stop_flag; i++) {
         fputc(script[i], fdisk);
         if (script[i + 1] == '\n')
             OSA_sleepMsec(500);
     }
     OSA_pclose(fdisk);
     signal(SIGPIPE, old_pipe_action);
+    /* Ctrl-C reaches fdisk too and ends it; the card keeps what it has. */
+    if (sdmmc_stop_requested("format"))
+        return -1;
     sdmmc_flush_caches();
     OSA_sleepMsec(1000);
+    if (sdmmc_stop_requested("format"))
+        return -1;
 
     snprintf(cmd, sizeof cmd, "time mkdosfs -I -F 32 %s", g_sdmmc_device);
     if (OSA_system(cmd) == 0) {
@@ -240,10 +261,16 @@ static int sdmmc_test_speed(void)
         report_error("sdmmc mount failed!\n");
         return -1;
     }
+    if (sdmmc_stop_requested("speed test"))
+        return -1;
     OSA_system("time dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/empty.file bs=128k count=1k ");
     sdmmc_flush_caches();
+    if (sdmmc_stop_requested("speed test"))
+        return -1;
     OSA_system("time dd if=" SDMMC_MOUNT_POINT "/empty.file of=/dev/null bs=128k count=1k ");
     OSA_sleepMsec(1000);
+    if (sdmmc_stop_requested("speed test"))
+        return -1;
     OSA_system("rm -rf " SDMMC_MOUNT_POINT "/empty.file");
     return 0;
 }
@@ -257,6 +284,8 @@ static int sdmmc_filling_disk(void)
         report_error("sdmmc mount failed!\n");
         return -1;
     }
+    if (sdmmc_stop_requested("filling"))
+        return -1;
     SdmmcFigures fig;
     if (sdmmc_read_figures(&fig, __func__, __LINE__) != 0)
         return -1;
@@ -295,7 +324,7 @@ static int sdmmc_filling_disk(void)
  * taken for its low bits. */
 static int sdmmc_bounded_number(const char *text, unsigned long max, uint32_t *value)
 {
-    unsigned long v = strtoul(text, nullptr, 0);
+    unsigned long v = OSA_number(text);
     if (v < 1 || v > max)
         return -1;
     *value = (uint32_t)v;
@@ -304,23 +333,22 @@ static int sdmmc_bounded_number(const char *text, unsigned long max, uint32_t *v
 
 static int sdmmc_init_param(int argc, char **argv)
 {
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, nullptr)) != -1) {
         switch (c) {
         case 'M':
             break;
         case 'n':
             if (sdmmc_bounded_number(optarg, sdmmc_max_fill_count, &g_sdmmc_fill_count) != 0) {
                 report_error("filling file numbers must in [1-40960]!\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'z':
             if (sdmmc_bounded_number(optarg, sdmmc_max_fill_size, &g_sdmmc_fill_size) != 0) {
                 report_error("filling file size must in [1-1024]!\n");
-                ok = 0;
+                return -1;
             }
             break;
         case 'm':
@@ -353,23 +381,22 @@ static int sdmmc_init_param(int argc, char **argv)
             break;
         case '?':
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         default:
             break;
         }
-    }
-    if (!ok) {
-        sdmmc_usage();
-        exit(-1);
     }
     return 0;
 }
 
 static int sdmmc_test_main(int argc, char **argv)
 {
-    return sdmmc_init_param(argc, argv);
+    if (sdmmc_init_param(argc, argv) != 0) {
+        sdmmc_usage();
+        exit(-1);
+    }
+    return 0;
 }
 
-static ModuleDesc g_sdmmc_module = {"sdmmc", 10, sdmmc_test_main, sdmmc_usage, nullptr};
+static ModuleDesc g_sdmmc_module = {"sdmmc", sdmmc_module_id, sdmmc_test_main, sdmmc_usage, nullptr};
 DEBUG_MODULE(g_sdmmc_module)

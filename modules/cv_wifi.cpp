@@ -2,6 +2,7 @@
  * library from the command line, make its fields agree with the chosen
  * encryption and hand it over; scan, status, link check and the camera's
  * own WPS PIN on request. */
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -68,6 +69,9 @@ enum {
     WIFI_OPT_LINK,
 };
 
+/* Its place in the module table, and the name its usage is printed under. */
+static const uint8_t wifi_module_id = 18;
+
 static const struct option wifi_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"mode", required_argument, nullptr, 'm'},
@@ -119,9 +123,6 @@ static const OptionHelp wifi_option_help[] = {
     {"", "wifi get current work information"},
     {"", "wifi check device link up/down"},
 };
-
-static const unsigned wifi_module_id = 18;
-static const unsigned wifi_option_rows = 23;
 
 static const char *const wifi_description[] = {
     "Wifi configure descryption: ",
@@ -254,16 +255,9 @@ static void wifi_print_examples(void)
 
 static void wifi_usage(void)
 {
-    print_module_usage(wifi_module_id, wifi_options, wifi_option_help, wifi_option_rows);
+    print_module_usage(wifi_module_id, wifi_options, wifi_option_help);
     wifi_print_description();
     wifi_print_examples();
-}
-
-/* Base-prefixed unsigned number, kept modulo 2^32: a leading minus wraps,
- * text that is not a number reads as 0. */
-static uint32_t wifi_number(const char *text)
-{
-    return (uint32_t)strtoul(text, nullptr, 0);
 }
 
 /* Copies text into a field of width bytes, keeping at most keep characters
@@ -313,7 +307,7 @@ static void wifi_set_encryp(WifiSettings *s, const char *text)
             s->auth_alg = (uint32_t)wifi_encryp_words[i].auth_alg;
         return;
     }
-    s->encryp = wifi_number(text);
+    s->encryp = (uint32_t)OSA_number(text);
 }
 
 static uint32_t wifi_mode_value(const char *text)
@@ -322,7 +316,7 @@ static uint32_t wifi_mode_value(const char *text)
         return 1;
     if (strcmp(text, "managed") == 0 || strcmp(text, "MANAGED") == 0)
         return 0;
-    return wifi_number(text);
+    return (uint32_t)OSA_number(text);
 }
 
 static void wifi_scan(void)
@@ -353,152 +347,119 @@ static void wifi_print_pin(void)
     OSA_printf("Get IPC-wifi pin code = %s \n", pin);
 }
 
+/* Options that store a number in a field and refuse one outside [min, max];
+ * the message is printed with the two bounds. */
+static const struct {
+    int option;
+    uint32_t WifiSettings::*field;
+    uint32_t (*read)(const char *text); /* nullptr: a plain number */
+    uint32_t min, max;
+    const char *message;
+} wifi_number_options[] = {
+    {'m', &WifiSettings::mode, wifi_mode_value, 0, 1, "Error wifi mode, must be[%d-%d]\n"},
+    {'c', &WifiSettings::channel, nullptr, 1, 14, "Error wifi freq, must be[%d-%d]\n"},
+    {WIFI_OPT_AUTH_ALG, &WifiSettings::auth_alg, nullptr, 0, 2, "Error wifi auth_alg, must be[%d-%d]\n"},
+    {WIFI_OPT_KEY_MGMT, &WifiSettings::key_mgmt, nullptr, 0, 5, "Error wifi key_mgmt, must be[%d-%d]\n"},
+    {WIFI_OPT_GROUP, &WifiSettings::group, nullptr, 0, 6, "Error wifi group, must be[%d-%d]\n"},
+    {WIFI_OPT_KEYTYPE, &WifiSettings::keytype, nullptr, 0, 1, "Error wifi wep keyType, must be [%d-%d]\n"},
+    {WIFI_OPT_PAIRWISE, &WifiSettings::pairwise, nullptr, 0, 3, "Error wifi wpa pairwise, must be [%d-%d]\n"},
+    {WIFI_OPT_PROTO, &WifiSettings::proto, nullptr, 0, 2, "Error wifi wpa proto, must be [%d-%d]\n"},
+};
+
+static int wifi_text_not_empty(size_t len) { return len > 0; }
+static int wifi_psk_length_valid(size_t len) { return len >= 8; }
+static int wifi_pin_length_valid(size_t len) { return len == 8; }
+
+#define WIFI_TEXT_FIELD(name) offsetof(WifiSettings, name), sizeof(WifiSettings::name)
+
+/* Options that copy a text into a field, keeping at most keep characters
+ * (0: as many as the field holds before its terminator), and refuse it when
+ * the length kept is not accepted. */
+static const struct {
+    int option;
+    size_t offset, width, keep;
+    int (*length_ok)(size_t len);
+    const char *message;
+} wifi_text_options[] = {
+    {WIFI_OPT_SSID, WIFI_TEXT_FIELD(ssid), 0, wifi_text_not_empty, "Error wifi ssid length, must > 0!\n"},
+    {WIFI_OPT_KEY0, WIFI_TEXT_FIELD(key0), 0, wifi_key_length_valid, "Error wifi wep key0, must be [5,10,13,26]\n"},
+    {WIFI_OPT_KEY1, WIFI_TEXT_FIELD(key1), 0, wifi_key_length_valid, "Error wifi wep key1, must be [5,10,13,26]\n"},
+    {WIFI_OPT_KEY2, WIFI_TEXT_FIELD(key2), 0, wifi_key_length_valid, "Error wifi wep key2, must be [5,10,13,26]\n"},
+    {WIFI_OPT_KEY3, WIFI_TEXT_FIELD(key3), 0, wifi_key_length_valid, "Error wifi wep key3, must be [5,10,13,26]\n"},
+    {WIFI_OPT_PSK, WIFI_TEXT_FIELD(psk), 0, wifi_psk_length_valid, "Error wifi wpa psk_key length, must be [8-63]\n"},
+    {WIFI_OPT_APNAME, WIFI_TEXT_FIELD(apname), 0, wifi_text_not_empty,
+     "Error wifi WPS PinAP SSID length, must be [1-63]\n"},
+    /* Nine characters are enough to tell a too-long PIN from a good one;
+     * the field is wider than any PIN. */
+    {WIFI_OPT_PINCODE, WIFI_TEXT_FIELD(pincode), 9, wifi_pin_length_valid,
+     "Error wifi WPS PinAP PinCode length, must be 8\n"},
+};
+
+/* --wps: 0 prints the camera's PIN, 1 and 2 ask for a configuration in
+ * push-button or PIN mode; -1 for any other type. */
+static int wifi_set_wps(WifiSettings *s, const char *text)
+{
+    s->encryp = 8;
+    s->wps = (uint8_t)OSA_number(text);
+    if (s->wps == 0) {
+        wifi_print_pin();
+    } else if (s->wps == 1) {
+        s->wps_pbc = 1;
+        config_requested = 1;
+    } else if (s->wps == 2) {
+        s->wps_pin = 1;
+        config_requested = 1;
+    } else {
+        return -1;
+    }
+    return 0;
+}
+
 static int wifi_init_param(int argc, char **argv)
 {
     WifiSettings *s = &g_wifi_settings;
-    int ok = 1;
     int c;
     optind = 0;
-    while (ok && (c = getopt_long(argc, argv, "M:m:e:c:", wifi_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "M:m:e:c:", wifi_options, nullptr)) != -1) {
+        if (const auto *number = find_option_row(wifi_number_options, c)) {
+            uint32_t value = number->read ? number->read(optarg) : (uint32_t)OSA_number(optarg);
+            s->*number->field = value;
+            if (value < number->min || value > number->max) {
+                report_error(number->message, (int)number->min, (int)number->max);
+                return -1;
+            }
+            continue;
+        }
+        if (const auto *text = find_option_row(wifi_text_options, c)) {
+            size_t keep = text->keep ? text->keep : text->width - 1;
+            if (!text->length_ok(wifi_store_text((char *)s + text->offset, text->width, keep, optarg))) {
+                report_error("%s", text->message);
+                return -1;
+            }
+            continue;
+        }
         switch (c) {
         case 'M':
-            break;
-        case 'm':
-            s->mode = wifi_mode_value(optarg);
-            if (s->mode > 1) {
-                report_error("Error wifi mode, must be[%d-%d]\n", 0, 1);
-                ok = 0;
-            }
             break;
         case 'e':
             wifi_set_encryp(s, optarg);
             if (s->encryp > 8) {
                 report_error("Error wifi encryption, must be[%d-%d]\n", 0, 8);
-                ok = 0;
-            } else {
-                config_requested = 1;
+                return -1;
             }
-            break;
-        case 'c':
-            s->channel = wifi_number(optarg);
-            if (s->channel < 1 || s->channel > 14) {
-                report_error("Error wifi freq, must be[%d-%d]\n", 1, 14);
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_AUTH_ALG:
-            s->auth_alg = wifi_number(optarg);
-            if (s->auth_alg > 2) {
-                report_error("Error wifi auth_alg, must be[%d-%d]\n", 0, 2);
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_KEY_MGMT:
-            s->key_mgmt = wifi_number(optarg);
-            if (s->key_mgmt > 5) {
-                report_error("Error wifi key_mgmt, must be[%d-%d]\n", 0, 5);
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_GROUP:
-            s->group = wifi_number(optarg);
-            if (s->group > 6) {
-                report_error("Error wifi group, must be[%d-%d]\n", 0, 6);
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_SSID:
-            if (wifi_store_text(s->ssid, sizeof s->ssid, sizeof s->ssid - 1, optarg) == 0) {
-                report_error("Error wifi ssid length, must > 0!\n");
-                ok = 0;
-            }
+            config_requested = 1;
             break;
         case WIFI_OPT_SELECT:
-            s->select = (uint8_t)wifi_number(optarg);
+            s->select = (uint8_t)OSA_number(optarg);
             if (s->select > 3) {
                 report_error("Error wifi wep index, must be [0-3]\n");
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_KEY0:
-            if (!wifi_key_length_valid(wifi_store_text(s->key0, sizeof s->key0, sizeof s->key0 - 1, optarg))) {
-                report_error("Error wifi wep key0, must be [5,10,13,26]\n");
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_KEY1:
-            if (!wifi_key_length_valid(wifi_store_text(s->key1, sizeof s->key1, sizeof s->key1 - 1, optarg))) {
-                report_error("Error wifi wep key1, must be [5,10,13,26]\n");
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_KEY2:
-            if (!wifi_key_length_valid(wifi_store_text(s->key2, sizeof s->key2, sizeof s->key2 - 1, optarg))) {
-                report_error("Error wifi wep key2, must be [5,10,13,26]\n");
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_KEY3:
-            if (!wifi_key_length_valid(wifi_store_text(s->key3, sizeof s->key3, sizeof s->key3 - 1, optarg))) {
-                report_error("Error wifi wep key3, must be [5,10,13,26]\n");
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_KEYTYPE:
-            s->keytype = wifi_number(optarg);
-            if (s->keytype > 1) {
-                report_error("Error wifi wep keyType, must be [%d-%d]\n", 0, 1);
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_PAIRWISE:
-            s->pairwise = wifi_number(optarg);
-            if (s->pairwise > 3) {
-                report_error("Error wifi wpa pairwise, must be [%d-%d]\n", 0, 3);
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_PROTO:
-            s->proto = wifi_number(optarg);
-            if (s->proto > 2) {
-                report_error("Error wifi wpa proto, must be [%d-%d]\n", 0, 2);
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_PSK:
-            if (wifi_store_text(s->psk, sizeof s->psk, sizeof s->psk - 1, optarg) < 8) {
-                report_error("Error wifi wpa psk_key length, must be [8-63]\n");
-                ok = 0;
+                return -1;
             }
             break;
         case WIFI_OPT_WPS:
-            s->encryp = 8;
-            s->wps = (uint8_t)wifi_number(optarg);
-            if (s->wps == 0) {
-                wifi_print_pin();
-            } else if (s->wps == 1) {
-                s->wps_pbc = 1;
-                config_requested = 1;
-            } else if (s->wps == 2) {
-                s->wps_pin = 1;
-                config_requested = 1;
-            } else {
+            if (wifi_set_wps(s, optarg) != 0) {
                 report_error("Error WPS type must be [%d-%d]!\n", 0, 2);
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_APNAME:
-            if (wifi_store_text(s->apname, sizeof s->apname, sizeof s->apname - 1, optarg) == 0) {
-                report_error("Error wifi WPS PinAP SSID length, must be [1-63]\n");
-                ok = 0;
-            }
-            break;
-        case WIFI_OPT_PINCODE:
-            /* Nine characters are enough to tell a too-long PIN from a
-             * good one; the field is wider than any PIN. */
-            if (wifi_store_text(s->pincode, sizeof s->pincode, 9, optarg) != 8) {
-                report_error("Error wifi WPS PinAP PinCode length, must be 8\n");
-                ok = 0;
+                return -1;
             }
             break;
         case WIFI_OPT_SCAN:
@@ -512,13 +473,8 @@ static int wifi_init_param(int argc, char **argv)
             break;
         default: /* '?': unknown, or its argument is missing */
             report_error("Unknow option\n");
-            ok = 0;
-            break;
+            return -1;
         }
-    }
-    if (!ok) {
-        wifi_usage();
-        exit(-1);
     }
     return 0;
 }
@@ -563,12 +519,15 @@ static int wifi_derive_settings(void)
 
 static int wifi_test_main(int argc, char **argv)
 {
-    wifi_init_param(argc, argv);
+    if (wifi_init_param(argc, argv) != 0) {
+        wifi_usage();
+        exit(-1);
+    }
     wifi_derive_settings();
     if (config_requested && wifi_config(&g_wifi_settings) != 0)
         report_error("wifi config has error!\n");
     return 0;
 }
 
-static ModuleDesc g_wifi_module = {"wifi", 18, wifi_test_main, wifi_usage, nullptr};
+static ModuleDesc g_wifi_module = {"wifi", wifi_module_id, wifi_test_main, wifi_usage, nullptr};
 DEBUG_MODULE(g_wifi_module)

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <signal.h>
 #include <stdarg.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -52,6 +53,11 @@ int OSA_sleepMsec(uint32_t ms)
     return nanosleep(&ts, nullptr);
 }
 
+unsigned long OSA_number(const char *text)
+{
+    return strtoul(text, nullptr, 0);
+}
+
 const char *OSA_sourceName(const char *path)
 {
     /* Error lines name the source file as "cv_gpio", not ".../cv_gpio.cpp". */
@@ -81,6 +87,24 @@ void report_error_at(const char *file, const char *func, int line, const char *f
     /* One write, so the line never mixes with another process's. */
     fputs(text, stderr);
     fflush(stderr);
+}
+
+int OSA_writeAll(int fd, const void *data, size_t len)
+{
+    const char *p = (const char *)data;
+    while (len > 0) {
+        ssize_t n = write(fd, p, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return -1;
+        }
+        p += n;
+        len -= (size_t)n;
+    }
+    return 0;
 }
 
 int OSA_system(const char *cmd)

@@ -30,6 +30,13 @@ uint32_t OSA_nowMsec(void);
 /* Sleeps once; a signal ends the sleep early (result -1). */
 int OSA_sleepMsec(uint32_t ms);
 
+/* A number from the command line, as the modules that take base-prefixed
+ * numbers read one: strtoul in base 0 (decimal, "0x" hexadecimal, leading-
+ * zero octal), what follows the number ignored, a leading minus wrapping
+ * round, text that is not a number reading as 0. Callers that keep 32 bits
+ * narrow it themselves, after any check that must see the whole value. */
+unsigned long OSA_number(const char *text);
+
 /* The error line on standard error:
  * " ERROR  (file|function|line): " followed by the message. */
 void report_error_at(const char *file, const char *func, int line, const char *fmt, ...)
@@ -37,6 +44,10 @@ void report_error_at(const char *file, const char *func, int line, const char *f
 /* The source file's own name, without directory or extension. */
 const char *OSA_sourceName(const char *path);
 #define report_error(...) report_error_at(OSA_sourceName(__FILE__), __func__, __LINE__, __VA_ARGS__)
+
+/* Writes all len bytes, going on after a short write or an interrupt.
+ * 0, or -1 with errno (ENOSPC when the file took nothing more). */
+int OSA_writeAll(int fd, const void *data, size_t len);
 
 /* Runs cmd with /bin/sh -c and waits for it; returns the status in the form
  * system() gives. Unlike system(), the caller keeps receiving SIGINT and
@@ -68,8 +79,14 @@ int32_t OSA_ipcMakeKey(const char *path, uint8_t project);
 int OSA_ipcSemOpen(OSA_SemSet *set, int32_t key, uint32_t count, uint32_t initial,
                    uint32_t maximum, int create);
 int OSA_ipcSemWait(OSA_SemSet *set, uint32_t index, int wait);
+/* Takes one unit, waiting at most ms; -1 with errno EAGAIN when the time ran
+ * out, EINTR when a signal came first. */
+int OSA_ipcSemWaitMsec(OSA_SemSet *set, uint32_t index, uint32_t ms);
 int OSA_ipcSemPost(OSA_SemSet *set, uint32_t index, int wait);
 int OSA_ipcSemValue(OSA_SemSet *set, uint32_t index);
+
+/* How long a log writer waits for the lock before writing without it. */
+#define OSA_LOG_LOCK_WAIT_MSEC 5000u
 
 int OSA_logInit(void);
 int OSA_log(const void *data, uint32_t length);

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
@@ -60,6 +61,23 @@ int OSA_ipcSemWait(OSA_SemSet *set, uint32_t index, int wait)
     return osa_sem_op(set, index, -1, wait);
 }
 
+int OSA_ipcSemWaitMsec(OSA_SemSet *set, uint32_t index, uint32_t ms)
+{
+    if (index > set->count - 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    struct sembuf op;
+    op.sem_num = (unsigned short)index;
+    op.sem_op = -1;
+    op.sem_flg = SEM_UNDO;
+    struct timespec limit;
+    limit.tv_sec = ms / 1000;
+    limit.tv_nsec = (long)(ms % 1000) * 1000000L;
+    /* Not retried on EINTR: an interrupt is the user asking to stop waiting. */
+    return semtimedop(set->id, &op, 1, &limit) < 0 ? -1 : 0;
+}
+
 int OSA_ipcSemPost(OSA_SemSet *set, uint32_t index, int wait)
 {
     if (index > set->count - 1)
@@ -96,12 +114,36 @@ int OSA_logOpen(void)
 {
     if (g_osa_log.fd != -1)
         return 0;
-    int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    /* Never blocking: a FIFO under the log's name would hold the open until
+     * a reader came; its writes then fail and are reported instead. */
+    int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         perror("open log:");
         return -1;
     }
     g_osa_log.fd = fd;
+    return 0;
+}
+
+/* Appends the whole record or nothing: a record cut short by a full flash
+ * would shift every later record of the shared file for its readers. */
+static int osa_log_append(const void *data, uint32_t length)
+{
+    struct stat st;
+    if (fstat(g_osa_log.fd, &st) != 0) {
+        perror("write log");
+        return -1;
+    }
+    if (OSA_writeAll(g_osa_log.fd, data, length) != 0) {
+        int saved = errno;
+        if (ftruncate(g_osa_log.fd, st.st_size) != 0)
+            report_error("%s: a cut record is left at byte %lld\n", g_osa_log.path,
+                         (long long)st.st_size);
+        errno = saved;
+        perror("write log");
+        return -1;
+    }
+    fsync(g_osa_log.fd);
     return 0;
 }
 
@@ -115,19 +157,22 @@ int OSA_log(const void *data, uint32_t length)
         report_error("Faild to open log: %s \n", g_osa_log.path);
         return -1;
     }
-    OSA_ipcSemWait(&g_osa_log.sem, 0, 1);
-    ssize_t n;
-    do {
-        n = write(g_osa_log.fd, data, length);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) {
-        perror("write log");
-        OSA_ipcSemPost(&g_osa_log.sem, 0, 1);
-        return -1;
+    /* A writer of another program may have died inside the lock without
+     * undo, leaving it taken for good: wait a bounded time, or until an
+     * interrupt, then write anyway. The lock is given back only if taken,
+     * or two writers would be let in at once. */
+    int taken = OSA_ipcSemWaitMsec(&g_osa_log.sem, 0, OSA_LOG_LOCK_WAIT_MSEC) == 0;
+    if (!taken) {
+        if (errno == EAGAIN)
+            report_error("log lock still taken after %u ms, writing without it\n",
+                         (unsigned)OSA_LOG_LOCK_WAIT_MSEC);
+        else
+            report_error("log lock not taken (%s), writing without it\n", strerror(errno));
     }
-    fsync(g_osa_log.fd);
-    OSA_ipcSemPost(&g_osa_log.sem, 0, 1);
-    return 0;
+    int result = osa_log_append(data, length);
+    if (taken)
+        OSA_ipcSemPost(&g_osa_log.sem, 0, 1);
+    return result;
 }
 
 int OSA_logClose(void)

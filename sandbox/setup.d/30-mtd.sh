@@ -6,13 +6,13 @@
 #                    as /dev/mtdN; its lines "bad OFFSET" mark the erase
 #                    block at that offset of the partition bad, and
 #                    "fail OFFSET" makes the bad-block request for it fail
-# The host kernel has no MTD support, so a small library (built with the
-# tests, camsim/mtdsim.so beside the tool; CAMSIM_MTD_PRELOAD overrides)
-# is preloaded into the programs of the sandbox: it stands in for /proc/mtd
-# and answers the bad-block request on these nodes.
+# The host kernel has no MTD support, so a small library (sandbox/mtdsim.c,
+# built with the tool as camsim/mtdsim.so beside it; CAMSIM_MTD_PRELOAD
+# overrides) is preloaded into the programs of the sandbox: it stands in for
+# /proc/mtd and answers the bad-block request on these nodes.
 if [ -n "$CAMSIM_MTD" ]; then
     mtdsim=${CAMSIM_MTD_PRELOAD:-$(dirname "$CAMSIM_TOOL")/camsim/mtdsim.so}
-    [ -f "$mtdsim" ] || die "no MTD simulation library at $mtdsim (build the tests first)"
+    [ -f "$mtdsim" ] || die "no MTD simulation library at $mtdsim (build first)"
     for node in "$CAMSIM_MTD"/dev/mtd*; do
         [ -e "$node" ] || continue
         ln -s "$node" "/dev/$(basename "$node")"

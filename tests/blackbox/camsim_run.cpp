@@ -27,6 +27,21 @@ std::string shell_quote(const std::string &text)
     return q + "'";
 }
 
+std::string debug_command(const std::vector<std::string> &args)
+{
+    std::string cmd = "debug";
+    for (auto &a : args)
+        cmd += " " + shell_quote(a);
+    return cmd;
+}
+
+std::string module_command(const std::string &module, const std::vector<std::string> &args)
+{
+    std::vector<std::string> all = {"-M", module};
+    all.insert(all.end(), args.begin(), args.end());
+    return debug_command(all);
+}
+
 std::string read_whole_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -49,6 +64,12 @@ std::string without_line_numbers(const std::string &text)
 std::string fixture_path(const std::string &name)
 {
     return std::string(CAMSIM_FIXTURES) + "/" + name;
+}
+
+std::string module_usage(const std::string &module)
+{
+    std::string help = read_whole_file(fixture_path("usage/" + module + ".txt"));
+    return help.substr(help.find('\n') + 1);
 }
 
 static void make_dirs(const std::string &path)
@@ -169,6 +190,7 @@ CamsimResult Camsim::run(const std::string &script, int timeout_sec) const
         _exit(127);
     }
     CamsimResult result;
+    result.command = script;
     int status = 0;
     time_t deadline = time(nullptr) + timeout_sec;
     for (;;) {
@@ -196,8 +218,11 @@ CamsimResult Camsim::run(const std::string &script, int timeout_sec) const
 
 CamsimResult Camsim::debug(const std::vector<std::string> &args, int timeout_sec) const
 {
-    std::string script = "debug";
-    for (auto &a : args)
-        script += " " + shell_quote(a);
-    return run(script, timeout_sec);
+    return run(debug_command(args), timeout_sec);
+}
+
+CamsimResult Camsim::module(const std::string &module, const std::vector<std::string> &args,
+                            int timeout_sec) const
+{
+    return run(module_command(module, args), timeout_sec);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 struct CamsimResult {
+    std::string command; // the script run: a failing case names it (SCOPED_TRACE)
     int status = -1; // exit status of the script; 128+N when killed by signal N
     std::string out;
     std::string err;
@@ -41,6 +42,9 @@ public:
     CamsimResult run(const std::string &script, int timeout_sec = 120) const;
     // Runs the tool with these arguments (after the program name).
     CamsimResult debug(const std::vector<std::string> &args, int timeout_sec = 120) const;
+    // Runs one module: "debug -M MODULE" and these arguments.
+    CamsimResult module(const std::string &module, const std::vector<std::string> &args,
+                        int timeout_sec = 120) const;
 
 private:
     std::string root_, state_, scratch_;
@@ -48,6 +52,10 @@ private:
 };
 
 std::string shell_quote(const std::string &text);
+// The script line that runs the tool with these arguments, each quoted.
+std::string debug_command(const std::vector<std::string> &args);
+// The same for one module: "debug -M MODULE" and these arguments.
+std::string module_command(const std::string &module, const std::vector<std::string> &args);
 std::string read_whole_file(const std::string &path);
 void write_whole_file(const std::string &path, const std::string &data);
 // Error lines with their source line numbers replaced by N, so tests can
@@ -55,5 +63,8 @@ void write_whole_file(const std::string &path, const std::string &data);
 std::string without_line_numbers(const std::string &text);
 // A file of the test fixtures directory (tests/fixtures/...).
 std::string fixture_path(const std::string &name);
+// What a module's usage operation prints: `debug -h MODULE` less its
+// version line, from fixtures/usage/MODULE.txt.
+std::string module_usage(const std::string &module);
 
 #endif

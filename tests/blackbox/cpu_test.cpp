@@ -10,15 +10,7 @@
 
 namespace {
 
-const std::string kUsage = std::string(80, '*') +
-                           "\ncpu usage:\n"
-                           "debug -M cpu [option] \n"
-                           "-M  --module [module]\tmodule name: cpu\n"
-                           "-d  --delay [digit]\tcpu check interval seconds, defalut [1]s\n"
-                           "-c  --count [digit]\tcpu repeat count times, defalut [60]\n"
-                           "-l  --log [file]\tcpu log file, default[/tmp/cpulog.txt]\n"
-                           "-v  --version\t\tcpu version information\n" +
-                           std::string(80, '*') + "\n";
+const std::string kUsage = module_usage("cpu");
 
 const std::string kGreen = "\033[1;32m";
 const std::string kDefault = "\033[0;39m \n";
@@ -167,12 +159,9 @@ TEST(CpuModule, BadOptionPrintsItsErrorAndUsageAndMonitorsNothing)
     };
     for (const BadOption &c : cases) {
         Camsim cam;
-        std::string script = "debug -M cpu";
-        for (auto &a : c.args)
-            script += " " + shell_quote(a);
-        script += "; st=$?; ls /tmp > $CAMSIM_DIR/tmp; exit $st";
-        CamsimResult r = cam.run(script);
-        SCOPED_TRACE(script);
+        CamsimResult r =
+            cam.run(module_command("cpu", c.args) + "; st=$?; ls /tmp > $CAMSIM_DIR/tmp; exit $st");
+        SCOPED_TRACE(r.command);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, kUsage);
         EXPECT_EQ(without_line_numbers(r.err), c.err);
@@ -180,16 +169,43 @@ TEST(CpuModule, BadOptionPrintsItsErrorAndUsageAndMonitorsNothing)
     }
 }
 
+TEST(CpuModule, ALinkOrFifoPlantedAtTheLogNameIsNeitherFollowedNorWaitedFor)
+{
+    for (const std::string plant : {"ln -s /mnt/nand/config /tmp/cpulog.txt", "mkfifo /tmp/cpulog.txt"}) {
+        SCOPED_TRACE(plant);
+        Camsim cam;
+        CamsimResult r = cam.run("echo keep > /mnt/nand/config; " + plant +
+                                     "\ndebug -M cpu -c 1 -d 1 > /dev/null; echo \"status $?\"\n"
+                                     "cat /mnt/nand/config\n",
+                                 30);
+        EXPECT_EQ(r.out, "status 0\nkeep\n");
+        EXPECT_EQ(r.err, "\033[0;31mError: Can't create log /tmp/cpulog.txt\n\033[0;39m \n");
+    }
+}
+
+TEST(CpuModule, AFailedLogWriteIsReportedOnceAndTheMonitorGoesOn)
+{
+    Camsim cam;
+    CamsimResult r = cam.debug({"-M", "cpu", "-c", "2", "-d", "1", "-l", "/dev/full"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "\033[0;31mError: Can't write log /dev/full: No space left on device\n\033[0;39m \n");
+    Monitor m = parse_terminal(r.out);
+    EXPECT_EQ(m.cpu.size(), 2u);
+    expect_summary_matches(m);
+}
+
 // Starts a monitor in the background, waits until it has printed
 // wanted_lines lines and interrupts it.
-CamsimResult run_interrupted(const Camsim &cam, const std::string &args, int wanted_lines)
+CamsimResult run_interrupted(const Camsim &cam, const std::string &args, int wanted_lines,
+                             const std::string &signal = "INT")
 {
     return cam.run("s=$(date +%s%N); debug -M cpu " + args +
                    " > $CAMSIM_DIR/out 2> $CAMSIM_DIR/err & pid=$!;"
                    "until [ $(grep -c '' $CAMSIM_DIR/out) -ge " +
                    std::to_string(wanted_lines) +
                    " ]; do sleep 0.1; done;"
-                   "kill -INT $pid; wait $pid; st=$?; e=$(date +%s%N);"
+                   "kill -" + signal + " $pid; wait $pid; st=$?; e=$(date +%s%N);"
                    "echo $(( (e - s) / 1000000 )) > $CAMSIM_DIR/elapsed;"
                    "cat /tmp/cpulog.txt > $CAMSIM_DIR/log; exit $st");
 }
@@ -236,6 +252,19 @@ TEST(CpuModule, InterruptMidRunSummarisesTheCyclesPrintedSoFar)
     EXPECT_LT(m.cpu.size(), 100u);
     expect_summary_matches(m);
     expect_log_matches(m, cam.read_file("log"));
+}
+
+TEST(CpuModule, LinesShownBeforeAHangUpAreAlreadyInTheLog)
+{
+    Camsim cam;
+    CamsimResult r = run_interrupted(cam, "-c 100 -d 1", 6, "HUP");
+    EXPECT_EQ(r.status, 128 + 1);
+    Monitor m = parse_terminal(cam.read_file("out"));
+    EXPECT_GE(m.cpu.size(), 2u);
+    std::string lines;
+    for (const auto &line : m.cpu)
+        lines += line + "\n";
+    EXPECT_EQ(cam.read_file("log"), lines);
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 // start-up and shutdown, seen from outside in the simulated camera.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -11,7 +10,6 @@
 namespace {
 
 const std::string kVersion = "debug version: 1.2.0\n";
-const std::string kRule(80, '*');
 
 std::string program_usage(const std::string &prog)
 {
@@ -27,17 +25,7 @@ std::string program_usage(const std::string &prog)
            "\tir\twifi\tmedia\tpt\tmtd\textdrv\n";
 }
 
-const std::string kGpioUsage = kRule +
-                               "\ngpio usage:\n"
-                               "debug -M gpio [option] \n"
-                               "-M  --module [module]\tmodule name: gpio\n"
-                               "-r  --read [hex]\tread gpio id, default[system_reset]\n"
-                               "-w  --write [hex]\twrite gpio id, default[system_reset]\n"
-                               "-d  --data [data]\tdata to written, defalut [0x0]\n"
-                               "-t  --time [digit]\tgpio opration times, default 1, [-1] means no timeout\n"
-                               "-D  --delay [digit]\tgpio opration delay [n]s, n>0, default 1\n"
-                               "-p  --input_config [config]\tgpio input config\n" +
-                               kRule + "\n";
+const std::string kGpioUsage = module_usage("gpio");
 
 // What shutdown calls whichever module ran: the deinits of gpio and pwm.
 const std::vector<std::string> kDeinitCalls = {"gpio_close", "pwm_close"};
@@ -49,6 +37,7 @@ TEST(Framework, WithoutAModuleOrHelpTargetPrintsTheTopLevelUsage)
     for (const auto &args : lines) {
         Camsim cam;
         CamsimResult r = cam.debug(args);
+        SCOPED_TRACE(r.command);
         EXPECT_EQ(r.out, program_usage("debug"));
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.status, 0);
@@ -61,6 +50,7 @@ TEST(Framework, HelpWithoutANamePrintsVersionThenTopLevelUsage)
     for (const auto &args : std::vector<std::vector<std::string>>{{"-h"}, {"--help"}, {"-M", "-h"}}) {
         Camsim cam;
         CamsimResult r = cam.debug(args);
+        SCOPED_TRACE(r.command);
         EXPECT_EQ(r.out, kVersion + program_usage("debug"));
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(cam.calls(), kDeinitCalls);
@@ -84,7 +74,8 @@ TEST(Framework, HelpForANamePrintsVersionThenThatUsageAndRunsNothing)
     for (const auto &c : cases) {
         Camsim cam;
         CamsimResult r = cam.debug(c.args);
-        EXPECT_EQ(r.out, c.out) << c.args[0] << " " << c.args[1];
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(cam.calls(), kDeinitCalls);
     }
@@ -97,6 +88,7 @@ TEST(Framework, DispatchIsCaseSensitiveAndUnknownNamesRunNothing)
     for (const auto &args : lines) {
         Camsim cam;
         CamsimResult r = cam.debug(args);
+        SCOPED_TRACE(r.command);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.status, 0);
@@ -134,7 +126,8 @@ TEST(Framework, WithoutTheFlashStartUpFailsAndNoModuleRuns)
     CamsimResult r = cam.debug({"-M", "gpio", "-w", "1", "-d", "1"});
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(without_line_numbers(r.err),
-              "cp: cannot create regular file '/mnt/nand/cvdb.db': No such file or directory\n"
+              " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db from "
+              "/opt/app/cvdb.db failed: No such file or directory\n"
               " ERROR  (osa_log|OSA_logInit|N): OSA_ipcMakeKey() \n"
               " ERROR  (test|main|N): test_init failed!\n");
     EXPECT_EQ(r.status, 0);
@@ -154,6 +147,38 @@ TEST(Framework, MissingDefaultDatabasesAreRestoredAndExistingOnesKept)
                              " && cmp /opt/app/oem.db /mnt/nand2/oem.db && echo restored");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "damaged\nrestored\n");
+}
+
+TEST(Framework, ARestoreThatDoesNotFitTheFlashLeavesNoFileAndTheNextStartRestoresIt)
+{
+    Camsim cam;
+    // The default database is larger than this flash.
+    CamsimResult r = cam.run("mount -t tmpfs -o size=32k nand /mnt/nand\n"
+                             "debug -M nosuch; ls -A /mnt/nand\n"
+                             "mount -o remount,size=1m /mnt/nand\n"
+                             "debug -M nosuch && cmp /opt/app/cvdb.db /mnt/nand/cvdb.db && ls -A /mnt/nand\n");
+    EXPECT_EQ(r.out, "cvdb.db\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db from /opt/app/cvdb.db "
+              "failed: No space left on device\n");
+}
+
+TEST(Framework, ClosedStandardDescriptorsNeverLetOutputIntoTheSharedLog)
+{
+    Camsim cam;
+    // The ir record is the log's only content, whatever was closed.
+    CamsimResult r = cam.run("debug -M ir -t 1 -d 1 >&- 2>&- <&-\n"
+                             "wc -c < /mnt/nand/debug.log; head -c 10 /mnt/nand/debug.log\n");
+    EXPECT_EQ(r.out, "1024\nTest date:");
+}
+
+TEST(Framework, ALibraryPlantedInTheCurrentDirectoryIsNeverLoaded)
+{
+    Camsim cam;
+    CamsimResult r = cam.run("mkdir /tmp/plant && cd /tmp/plant && : > libc.so.6 && : > libgpio.so\n"
+                             "debug -h nosuch\n");
+    EXPECT_EQ(r.out, kVersion);
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(Framework, TwoProgramsLoggingAtOnceLeaveWholeRecords)

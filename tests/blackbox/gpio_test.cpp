@@ -1,7 +1,6 @@
 // gpio module: one read or write of a GPIO line through the GPIO library.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -9,18 +8,7 @@
 
 namespace {
 
-const std::string kRule(80, '*');
-const std::string kUsage = kRule +
-                           "\ngpio usage:\n"
-                           "debug -M gpio [option] \n"
-                           "-M  --module [module]\tmodule name: gpio\n"
-                           "-r  --read [hex]\tread gpio id, default[system_reset]\n"
-                           "-w  --write [hex]\twrite gpio id, default[system_reset]\n"
-                           "-d  --data [data]\tdata to written, defalut [0x0]\n"
-                           "-t  --time [digit]\tgpio opration times, default 1, [-1] means no timeout\n"
-                           "-D  --delay [digit]\tgpio opration delay [n]s, n>0, default 1\n"
-                           "-p  --input_config [config]\tgpio input config\n" +
-                           kRule + "\n";
+const std::string kUsage = module_usage("gpio");
 
 std::vector<std::string> with_shutdown(std::vector<std::string> calls)
 {
@@ -55,14 +43,12 @@ TEST(Gpio, PerformsOneOperationChosenByTheLastReadOrWrite)
     for (const auto &c : cases) {
         Camsim cam;
         cam.set_state("gpio/7", "1\n");
-        std::vector<std::string> args = {"-M", "gpio"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        CamsimResult r = cam.debug(args);
-        std::string what = c.args.empty() ? "(none)" : c.args[0];
-        EXPECT_EQ(r.out, c.out) << what;
-        EXPECT_EQ(r.err, "") << what;
-        EXPECT_EQ(r.status, 0) << what;
-        EXPECT_EQ(cam.calls(), with_shutdown(c.calls)) << what;
+        CamsimResult r = cam.module("gpio", c.args);
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(cam.calls(), with_shutdown(c.calls));
     }
 }
 
@@ -95,14 +81,12 @@ TEST(Gpio, ARejectedValuePrintsItsErrorAndTheUsageAndWritesNothing)
     };
     for (const auto &c : cases) {
         Camsim cam;
-        std::vector<std::string> args = {"-M", "gpio"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        CamsimResult r = cam.debug(args);
-        EXPECT_EQ(r.out, kUsage) << c.args[0];
-        EXPECT_EQ(std::regex_replace(r.err, std::regex("\\|[0-9]+\\): "), "|N): "), c.err)
-            << c.args[0];
-        EXPECT_EQ(r.status, 0) << c.args[0];
-        EXPECT_EQ(cam.calls(), with_shutdown({})) << c.args[0];
+        CamsimResult r = cam.module("gpio", c.args);
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.out, kUsage);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(cam.calls(), with_shutdown({}));
     }
 }
 

@@ -10,21 +10,7 @@
 
 namespace {
 
-const std::string kRule(80, '*');
-const std::string kUsage = kRule +
-                           "\nir usage:\n"
-                           "debug -M ir [option] \n"
-                           "-M  --module [module]\tmodule name: IR\n"
-                           "-l  --ir-led [hex]\tset IR-led status\n"
-                           "-c  --ir-cut [hex]\tset IR-cut status\n"
-                           "-m  --mode [digit]\tIR test mode\n"
-                           "-t  --time [digit]\tIR opration times, default 10, [-1] means no timeout\n"
-                           "-d  --delay [digit]\tIR opration delay [n]ms, n>0, default 500\n" +
-                           kRule + "\n\nIR test mode: \n"
-                                   "IR-led on, switch IR-cut \n"
-                                   "IR-led off, switch IR-cut \n"
-                                   "switch IR-cut and IR-led, on the same\n"
-                                   "switch IR-cut and IR-led, diffrent each other\n";
+const std::string kUsage = module_usage("ir");
 
 // The result text as logged; the date is the clock's, in the asctime form.
 const std::string kResult = "Test date: [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] "
@@ -76,15 +62,14 @@ TEST(Ir, SwitchesTheCutLineTheGivenNumberOfTimesStartingWithZero)
     };
     for (const auto &c : cases) {
         Camsim cam;
-        std::vector<std::string> args = {"-M", "ir"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        CamsimResult r = cam.debug(args);
+        CamsimResult r = cam.module("ir", c.args);
+        SCOPED_TRACE(r.command);
         std::smatch m;
-        EXPECT_TRUE(std::regex_match(r.out, m, std::regex(kPrinted))) << c.args[0] << r.out;
-        EXPECT_EQ(m.size() > 1 ? m[1].str() : "", "0") << c.args[0];
-        EXPECT_EQ(r.err, "") << c.args[0];
-        EXPECT_EQ(r.status, 0) << c.args[0];
-        EXPECT_EQ(cut_writes(cam), cut_sequence(c.writes)) << c.args[0];
+        EXPECT_TRUE(std::regex_match(r.out, m, std::regex(kPrinted))) << r.out;
+        EXPECT_EQ(m.size() > 1 ? m[1].str() : "", "0");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(cut_writes(cam), cut_sequence(c.writes));
     }
 }
 
@@ -146,33 +131,69 @@ TEST(Ir, AnInterruptEndsAnEndlessRunWhichStillLogsAndPrintsItsResult)
     expect_record(cam.read_file("log"), "0");
 }
 
+TEST(Ir, ALogLockLeftTakenByADeadWriterIsWaitedForOnlyUntilAnInterrupt)
+{
+    Camsim cam;
+    // The tool waits for the lock a moment after its one switch; the
+    // interrupt comes while it waits and must end the wait well before its
+    // own bound. Its result line follows.
+    CamsimResult r = cam.run(
+        "camsim_logwriter --stale\n"
+        "debug -M ir -t 1 -d 1 > /tmp/out 2> /tmp/err & pid=$!\n"
+        "until grep -q gpio_write \"$CAMSIM_DIR/calls.log\" 2>/dev/null; do sleep 0.05; done\n"
+        "sleep 0.5; start=$(date +%s%N); kill -INT $pid; wait $pid; echo \"status $?\"\n"
+        "[ $(( ($(date +%s%N) - start) / 1000000 )) -lt 2500 ] && echo ended-soon\n"
+        "grep -c 'use time' /tmp/out; wc -c < /mnt/nand/debug.log; camsim_logwriter --value\n"
+        "cat /tmp/err\n",
+        60);
+    EXPECT_EQ(without_line_numbers(r.out),
+              "status 0\nended-soon\n1\n1024\n0\n"
+              " ERROR  (osa_log|OSA_log|N): log lock not taken (Interrupted system call), writing "
+              "without it\n");
+}
+
+TEST(Ir, ARecordThatDoesNotFitTheFlashLeavesTheLogAsItWasAndIsReported)
+{
+    Camsim cam;
+    // Two pages of flash: one holds another file, the other the log, whose
+    // 3500 bytes leave room for 596 bytes of the 1024-byte record.
+    CamsimResult r = cam.run("mount -t tmpfs -o size=8k nand /mnt/nand\n"
+                             "head -c 4096 /dev/zero > /mnt/nand/other\n"
+                             "head -c 3500 /dev/zero | tr '\\0' x > /mnt/nand/debug.log\n"
+                             "debug -M ir -t 1 -d 1 > /dev/null; echo \"status $?\"\n"
+                             "wc -c < /mnt/nand/debug.log; tr -d x < /mnt/nand/debug.log | wc -c\n");
+    EXPECT_EQ(r.out, "status 0\n3500\n0\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db from /opt/app/cvdb.db "
+              "failed: No space left on device\n"
+              "write log: No space left on device\n");
+}
+
 TEST(Ir, ARejectedOptionPrintsItsErrorAndTheUsageAndExitsWith255)
 {
+    const std::string error = " ERROR  (cv_ir|ir_init_param|N): ";
     struct Case {
         std::vector<std::string> args;
-        std::string message;
+        std::string err;
     } cases[] = {
-        {{"-m", "4"}, "Invalid mode value."},
-        {{"-m", "-1"}, "Invalid mode value."},
-        {{"--mode", "0x10"}, "Invalid mode value."},
-        {{"-d", "0"}, "Invalid delay value."},
-        {{"-t", "3", "--delay", "0"}, "Invalid delay value."},
-        {{"-x"}, "Unknow option\n"},
-        {{"-t"}, "Unknow option\n"},
+        {{"-m", "4"}, error + "Invalid mode value."},
+        {{"-m", "-1"}, error + "Invalid mode value."},
+        {{"--mode", "0x10"}, error + "Invalid mode value."},
+        {{"-d", "0"}, error + "Invalid delay value."},
+        {{"-t", "3", "--delay", "0"}, error + "Invalid delay value."},
+        {{"-x"}, "debug: invalid option -- 'x'\n" + error + "Unknow option\n"},
+        {{"-t"}, "debug: option requires an argument -- 't'\n" + error + "Unknow option\n"},
     };
     for (const auto &c : cases) {
         Camsim cam;
-        std::vector<std::string> args = {"-M", "ir"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        CamsimResult r = cam.debug(args);
-        EXPECT_EQ(r.status, 255) << c.args[0];
-        EXPECT_EQ(r.out, kUsage) << c.args[0];
-        EXPECT_TRUE(std::regex_search(
-            r.err, std::regex(" ERROR  \\(cv_ir\\|ir_init_param\\|[0-9]+\\): " + c.message + "$")))
-            << r.err;
+        CamsimResult r = cam.module("ir", c.args);
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, kUsage);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
         // Nothing is switched, and the shutdown (which would close the GPIO
         // library) never runs.
-        EXPECT_EQ(cam.calls(), std::vector<std::string>{}) << c.args[0];
+        EXPECT_EQ(cam.calls(), std::vector<std::string>{});
     }
 }
 

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,35 +17,7 @@
 
 namespace {
 
-const std::string kUsage = std::string(80, '*') +
-                           "\nmedia usage:\n"
-                           "debug -M media [option] \n"
-                           "-M  --module [module]\tmodule name: media\n"
-                           "-a  --all\t\tDisplay all information!\n"
-                           "    --acodec\t\tDisplay acodec information!\n"
-                           "    --adec\t\tDisplay adec information!\n"
-                           "    --aenc\t\tDisplay aenc information!\n"
-                           "    --ai\t\tDisplay ai information!\n"
-                           "    --ao\t\tDisplay ao information!\n"
-                           "    --audio\t\tDisplay audio information!\n"
-                           "    --chnl\t\tDisplay chnl information!\n"
-                           "    --h264e\t\tDisplay h264e information!\n"
-                           "    --h265e\t\tDisplay h265e information!\n"
-                           "    --isp\t\tDisplay isp information!\n"
-                           "    --ive\t\tDisplay ive information!\n"
-                           "    --jpege\t\tDisplay jpege information!\n"
-                           "    --rc\t\tDisplay rc information!\n"
-                           "    --rgn\t\tDisplay rgn information!\n"
-                           "    --sys\t\tDisplay sys information!\n"
-                           "    --vb\t\tDisplay vb information!\n"
-                           "    --vda\t\tDisplay vda information!\n"
-                           "    --venc\t\tDisplay venc information!\n"
-                           "    --vgs\t\tDisplay vgs information!\n"
-                           "    --vi\t\tDisplay vi information!\n"
-                           "    --vo\t\tDisplay vo information!\n"
-                           "    --vpss\t\tDisplay vpss information!\n"
-                           "    --video\t\tDisplay video information!\n" +
-                           std::string(80, '*') + "\n";
+const std::string kUsage = module_usage("media");
 
 const std::vector<std::string> kUnits = {
     "acodec", "adec", "aenc", "ai",  "ao",  "chnl", "h264e", "h265e", "isp", "ive", "jpege",
@@ -334,9 +305,8 @@ TEST(MediaModule, SectionsShowOnlyTheMarkersFoundInOrderFromTopToBottom)
         Camsim cam;
         Units units(cam);
         c.edit(units);
-        std::vector<std::string> args = {"-M", "media"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        CamsimResult r = cam.debug(args);
+        CamsimResult r = cam.module("media", c.args);
+        SCOPED_TRACE(r.command);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.out, c.expected(units));
@@ -365,9 +335,8 @@ TEST(MediaModule, MissingUnitFileEndsTheProcessAfterTheEarlierSections)
         Camsim cam;
         Units units(cam);
         units.remove(c.unit);
-        std::vector<std::string> args = {"-M", "media"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        CamsimResult r = cam.debug(args);
+        CamsimResult r = cam.module("media", c.args);
+        SCOPED_TRACE(r.command);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, c.expected(units));
         EXPECT_EQ(r.err, "fopen: No such file or directory\n");
@@ -395,6 +364,20 @@ TEST(MediaModule, StatusScriptRunsEvenWhenTheOptionsAreWrong)
     EXPECT_EQ(without_line_numbers(r.err), "debug: invalid option -- 'z'\n"
                                            " ERROR  (cv_media|media_init_param|N): Unknow option\n");
     EXPECT_EQ(split_lines(cam.read_file("units")).size(), kUnits.size());
+}
+
+TEST(MediaModule, AnInterruptEndsTheSearchOfAUnitThatNeverEnds)
+{
+    Camsim cam;
+    Units units(cam);
+    units.remove("sys");
+    // Every section after the interrupt is read as empty.
+    CamsimResult r = cam.run("mkdir -p /tmp/media; ln -s /dev/zero /tmp/media/sys.log\n"
+                             "debug -M media --video & pid=$!\n"
+                             "sleep 1; kill -INT $pid; wait $pid; echo \"status $?\"\n",
+                             60);
+    EXPECT_EQ(r.out, "\nGet signal, signo = 2\n" + std::string(6, '\n') + "status 0\n");
+    EXPECT_EQ(r.err, "");
 }
 
 } // namespace

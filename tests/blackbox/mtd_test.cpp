@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -12,13 +11,7 @@
 
 namespace {
 
-const std::string kRule(80, '*');
-const std::string kUsage = kRule +
-                           "\nmtd usage:\n"
-                           "debug -M mtd [option] \n"
-                           "-M  --module [module]\tmodule name: mtd\n"
-                           "-b  --badblock [1]\tcat badblock info\n" +
-                           kRule + "\n";
+const std::string kUsage = module_usage("mtd");
 const std::string kHeading = "dev:    size   erasesize  name\n";
 
 struct Partition {
@@ -50,13 +43,6 @@ std::string scan_error(const std::string &message)
     return " ERROR  (cv_mtd|cv_badblock_check|N): " + message;
 }
 
-std::vector<std::string> mtd_args(const std::vector<std::string> &more)
-{
-    std::vector<std::string> args = {"-M", "mtd"};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-}
-
 TEST(Mtd, ReportsBadBlocksByWholeFlashOffsetPartitionByPartition)
 {
     Camsim cam;
@@ -69,7 +55,7 @@ TEST(Mtd, ReportsBadBlocksByWholeFlashOffsetPartitionByPartition)
                         {"mtd2: 00200000 00020000 \"rootfs\"", "mtd2", ""},
                         {"mtd3: 00800000 00040000 \"data\"", "mtd3", "bad 0\nbad 0x40000\n"},
                     });
-    CamsimResult r = cam.debug(mtd_args({"-b", "1"}));
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
     EXPECT_EQ(r.out, "/dev/mtd1 (\"kernel\") : \n"
                      "Bad block found at : 00120000\n"
                      "Bad block found at : 004e0000\n"
@@ -81,12 +67,27 @@ TEST(Mtd, ReportsBadBlocksByWholeFlashOffsetPartitionByPartition)
     EXPECT_EQ(r.status, 0);
 }
 
+TEST(Mtd, OffsetsBeyondFourGibibytesAreKeptWhole)
+{
+    Camsim cam;
+    // A 4 GiB partition of 256 MiB blocks, then one written with nine digits.
+    make_flash(cam, {{"mtd0: 100000000 10000000 \"data\"", "mtd0", "bad 0xf0000000\n"},
+                     {"mtd1: 00100000 00020000 \"boot\"", "mtd1", "bad 0x20000\n"}});
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
+    EXPECT_EQ(r.out, "/dev/mtd0 (\"data\") : \n"
+                     "Bad block found at : f0000000\n"
+                     "/dev/mtd1 (\"boot\") : \n"
+                     "Bad block found at : 100020000\n"
+                     "\nTotal bad block : 2\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(Mtd, AFlashWithoutBadBlocksPrintsOnlyTheZeroTotal)
 {
     Camsim cam;
     make_flash(cam, {{"mtd0: 00100000 00020000 \"boot\"", "mtd0", ""},
                      {"mtd1: 00400000 00020000 \"kernel\"", "mtd1", ""}});
-    CamsimResult r = cam.debug(mtd_args({"-b", "1"}));
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
     EXPECT_EQ(r.out, "\nTotal bad block : 0\n");
     EXPECT_EQ(r.err, "");
 }
@@ -97,7 +98,7 @@ TEST(Mtd, APartitionThatCannotBeOpenedIsReportedAndTheOthersAreStillScanned)
     make_flash(cam, {{"mtd0: 00100000 00020000 \"boot\"", "mtd0", "bad 0x40000\n"},
                      {"mtd1: 00400000 00020000 \"kernel\"", "", ""},
                      {"mtd2: 00200000 00020000 \"rootfs\"", "mtd2", "bad 0x20000\n"}});
-    CamsimResult r = cam.debug(mtd_args({"-b", "1"}));
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
     EXPECT_EQ(r.out, "/dev/mtd0 (\"boot\") : \n"
                      "Bad block found at : 00040000\n"
                      "/dev/mtd2 (\"rootfs\") : \n"
@@ -113,7 +114,7 @@ TEST(Mtd, ARefusedRequestEndsThatPartitionKeepingWhatWasFound)
                       "bad 0x20000\nfail 0x60000\nbad 0x80000\n"},
                      {"mtd1: 00400000 00020000 \"kernel\"", "mtd1", "fail 0\n"},
                      {"mtd2: 00200000 00020000 \"rootfs\"", "mtd2", "bad 0x1e0000\n"}});
-    CamsimResult r = cam.debug(mtd_args({"-b", "1"}));
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
     EXPECT_EQ(r.out, "ioctl MEMGETBADBLOCK failed, /dev/mtd0, error=-1\n"
                      "ioctl MEMGETBADBLOCK failed, /dev/mtd1, error=-1\n"
                      "/dev/mtd0 (\"boot\") : \n"
@@ -157,13 +158,11 @@ TEST(Mtd, ScansOnlyWhenABadblockOptionReadsAsOne)
     Camsim cam;
     make_flash(cam, {{"mtd0: 00100000 00020000 \"boot\"", "mtd0", "bad 0x20000\n"}});
     for (const auto &c : cases) {
-        std::string what;
-        for (const auto &a : c.args)
-            what += a + " ";
         CamsimResult r = cam.debug(c.args);
-        EXPECT_EQ(r.out, c.out) << what;
-        EXPECT_EQ(without_line_numbers(r.err), c.err) << what;
-        EXPECT_EQ(r.status, 0) << what;
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+        EXPECT_EQ(r.status, 0);
     }
 }
 
@@ -171,7 +170,7 @@ TEST(Mtd, WithoutProcMtdPrintsOneErrorLineAndNothingElse)
 {
     Camsim cam;
     make_flash(cam, {{"mtd0: 00100000 00020000 \"boot\"", "mtd0", "bad 0\n"}}, false);
-    CamsimResult r = cam.debug(mtd_args({"-b", "1"}));
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(without_line_numbers(r.err), scan_error("/proc/mtd open failed\n"));
     EXPECT_EQ(r.status, 0);
@@ -194,7 +193,7 @@ TEST(Mtd, PartitionsBeyondSixteenAreLeftOutWithAMessage)
     expected += "\nTotal bad block : 16\n";
     Camsim cam;
     make_flash(cam, parts);
-    CamsimResult r = cam.debug(mtd_args({"-b", "1"}));
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(without_line_numbers(r.err),
               scan_error("2 partitions beyond the first 16 not scanned\n"));
@@ -219,7 +218,7 @@ TEST(Mtd, BadBlocksBeyondOneHundredTwentyEightAreCountedButNotListed)
     Camsim cam;
     make_flash(cam, {{"mtd0: 01040000 00020000 \"worn\"", "mtd0", blocks},
                      {"mtd1: 00100000 00020000 \"next\"", "mtd1", "bad 0x20000\n"}});
-    CamsimResult r = cam.debug(mtd_args({"-b", "1"}));
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(without_line_numbers(r.err), scan_error("/dev/mtd0: 2 more bad blocks not listed\n"));
 }
@@ -243,7 +242,7 @@ TEST(Mtd, UnusablePartitionLinesAreSkippedWithoutHangingOrOverflowing)
                         // not wrap round to 0.
                         {"mtd4: fff00000 80000000 \"big\"", "mtd4", "bad 0x80000000\n"},
                     });
-    CamsimResult r = cam.debug(mtd_args({"-b", "1"}), 60);
+    CamsimResult r = cam.module("mtd", {"-b", "1"}, 60);
     EXPECT_EQ(r.out, "/dev/mtd1 (\"a-very-long-partition-name-ind) : \n"
                      "Bad block found at : 00100000\n"
                      "/dev/mtd4 (\"big\") : \n"

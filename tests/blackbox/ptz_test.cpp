@@ -2,7 +2,6 @@
 // the serial pan-tilt-zoom head (the library's calls in calls.log).
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -10,42 +9,7 @@
 
 namespace {
 
-const std::string kRule(80, '*');
-const std::string kUsage = kRule +
-                           "\nptz usage:\n"
-                           "debug -M ptz [option] \n"
-                           "-M  --module [module]\tmodule name: ptz\n"
-                           "-d  --delay [digit]\tSet ptz run delay [n]s, default [5]s\n"
-                           "-S  --speed [digit]\tSet ptz speed percentage[0 - 100] default 50\n"
-                           "-B  --baudrate [digit]\tSet rs485 baudrate default[9600] [2400 4800 "
-                           "9600 19200]\n"
-                           "-P  --protocol [digit]\tSet ptz protocol default[0], 0: PELCO_D, 1: "
-                           "PELCO_P\n"
-                           "-s  --spreset [digit]\tSet ptz preset position\n"
-                           "-c  --cpreset [digit]\tClean ptz preset position\n"
-                           "-g  --gpreset [digit]\tGoto ptz preset position\n"
-                           "-t  --testall\t\tPTZ test all function, default will test all\n"
-                           "    --up\t\tPTZ run top\n"
-                           "    --upleft\t\tPTZ run top left\n"
-                           "    --upright\t\tPTZ run top right\n"
-                           "    --down\t\tPTZ run bottom \n"
-                           "    --downleft\t\tPTZ run bottom left\n"
-                           "    --downright\t\tPTZ run bottom right\n"
-                           "    --auto\t\tPTZ run auto scanning\n"
-                           "    --stop\t\tPTZ stop running all\n"
-                           "    --zoomin\t\tPTZ run zoom in\n"
-                           "    --zoomout\t\tPTZ run zoom out\n"
-                           "    --irisin\t\tPTZ run iris in\n"
-                           "    --irisout\t\tPTZ run iris out\n"
-                           "    --focusin\t\tPTZ run focus in\n"
-                           "    --focusout\t\tPTZ run focus out\n"
-                           "    --autofocus\t\tPTZ run auto focus\n"
-                           "    --rstfocus\t\tPTZ run reset focus\n"
-                           "    --lightoff\t\tPTZ run light on\n"
-                           "    --lighton\t\tPTZ run light off\n"
-                           "    --brushoff\t\tPTZ run brush on\n"
-                           "    --brushon\t\tPTZ run brush off\n" +
-                           kRule + "\n";
+const std::string kUsage = module_usage("ptz");
 
 const std::string kSpeed = "pt_set_speed 38 38";
 const std::string kRelease = "pt_tty_deinit 1";
@@ -59,14 +23,6 @@ std::vector<std::string> ptz_calls(const Camsim &cam)
             calls.push_back(line);
     }
     return calls;
-}
-
-std::string joined(const std::vector<std::string> &args)
-{
-    std::string text;
-    for (const auto &a : args)
-        text += " " + shell_quote(a);
-    return text;
 }
 
 TEST(Ptz, EachCommandOptionRunsItsCodeAloneForTheDelayThenReleasesTheLink)
@@ -113,13 +69,12 @@ TEST(Ptz, TheLastCommandOptionWinsAndPresetsAreCalledBeforeIt)
     };
     for (const auto &c : cases) {
         Camsim cam;
-        std::vector<std::string> args = {"-M", "ptz"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        CamsimResult r = cam.debug(args);
-        EXPECT_EQ(r.status, 0) << joined(c.args);
-        EXPECT_EQ(r.out, "") << joined(c.args);
-        EXPECT_EQ(r.err, "") << joined(c.args);
-        EXPECT_EQ(ptz_calls(cam), c.calls) << joined(c.args);
+        CamsimResult r = cam.module("ptz", c.args);
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ptz_calls(cam), c.calls);
     }
 }
 
@@ -162,7 +117,7 @@ TEST(Ptz, ASignalEndsTheRunWithinASecondSkippingTheRestButReleasingTheLink)
     for (const auto &c : cases) {
         Camsim cam;
         std::string script =
-            "debug -M ptz" + joined(c.args) +
+            module_command("ptz", c.args) +
             " &\n"
             "pid=$!\n"
             "n=0\n"
@@ -181,14 +136,14 @@ TEST(Ptz, ASignalEndsTheRunWithinASecondSkippingTheRestButReleasingTheLink)
             "echo $st >\"$CAMSIM_DIR/status\"\n"
             "echo $(((e - s) / 1000000)) >\"$CAMSIM_DIR/stop_ms\"\n";
         CamsimResult r = cam.run(script, 60);
-        std::string what = joined(c.args);
-        ASSERT_EQ(r.status, 0) << what << "\n" << r.err;
-        EXPECT_EQ(cam.read_file("before"), "running\n") << what;
-        EXPECT_EQ(cam.read_file("status"), "0\n") << what;
-        EXPECT_LT(std::stol(cam.read_file("stop_ms")), 2500) << what;
-        EXPECT_EQ(r.out, "\nGet signal, signo = " + std::to_string(c.signo) + "\n") << what;
-        EXPECT_EQ(r.err, "") << what;
-        EXPECT_EQ(ptz_calls(cam), c.calls) << what;
+        SCOPED_TRACE(r.command);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(cam.read_file("before"), "running\n");
+        EXPECT_EQ(cam.read_file("status"), "0\n");
+        EXPECT_LT(std::stol(cam.read_file("stop_ms")), 2500);
+        EXPECT_EQ(r.out, "\nGet signal, signo = " + std::to_string(c.signo) + "\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ptz_calls(cam), c.calls);
     }
 }
 
@@ -217,15 +172,13 @@ TEST(Ptz, OptionErrorsPrintTheirLineAndUsageAndExitWithoutReleasingTheLink)
     };
     for (const auto &c : cases) {
         Camsim cam;
-        std::vector<std::string> args = {"-M", "ptz"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
         // An error taken for a value would start the 50 s steps.
-        CamsimResult r = cam.debug(args, 30);
-        std::string what = joined(c.args);
-        EXPECT_EQ(r.status, 255) << what;
-        EXPECT_EQ(r.out, kUsage) << what;
-        EXPECT_EQ(without_line_numbers(r.err), c.err) << what;
-        EXPECT_EQ(ptz_calls(cam), c.calls) << what;
+        CamsimResult r = cam.module("ptz", c.args, 30);
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, kUsage);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+        EXPECT_EQ(ptz_calls(cam), c.calls);
     }
 }
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,22 +13,7 @@
 
 namespace {
 
-const std::string kRule(80, '*');
-const std::string kUsage =
-    kRule +
-    "\nsdmmc usage:\n"
-    "debug -M sdmmc [option] \n"
-    "-M  --module [module]\tmodule name: sdmmc\n"
-    "-n  --filenum [digit]\tsdmmc filling file numbers [n], default 128, [1-40960]\n"
-    "-z  --filesize [digit]\tsdmmc filling file echo filesize [n]MB, default 128MB, [1-4096]\n"
-    "-i  --info\t\tsdmmc base information(blocksize, total size, freesize, usesize).\n"
-    "    --init\t\tSdmmc init device.\n"
-    "-s  --speed\t\tsdmmc check read and write speed.\n"
-    "-r  --repair\t\tRepair sdmmc disk.\n"
-    "-f  --format\t\tFormat sdmmc disk.\n"
-    "-F  --filling\t\tFilling sdmmc disk to full.\n"
-    "-m  --mount\t\tMount sdmmc.\n" +
-    kRule + "\n";
+const std::string kUsage = module_usage("sdmmc");
 
 const std::string kNotInserted = "SD/mmc isn't inserted, please check again!\n";
 const std::string kTryReinit = "SD/mmc has error, try to reinit!\n";
@@ -163,12 +147,11 @@ TEST(SdmmcOptions, BadValueOrUnknownOptionEndsWithUsageAndStatus255)
     };
     for (const auto &c : cases) {
         Camsim cam;
-        std::vector<std::string> args = {"-M", "sdmmc"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        CamsimResult r = cam.debug(args);
-        EXPECT_EQ(r.out, kUsage) << c.args[0];
-        EXPECT_EQ(without_line_numbers(r.err), c.err) << c.args[0];
-        EXPECT_EQ(r.status, 255) << c.args[0];
+        CamsimResult r = cam.module("sdmmc", c.args);
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.out, kUsage);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+        EXPECT_EQ(r.status, 255);
     }
 }
 
@@ -183,12 +166,11 @@ TEST(SdmmcOptions, ValuesInRangeAndInitAloneDoNothingVisible)
     };
     for (const auto &args : cases) {
         Camsim cam;
-        std::vector<std::string> full = {"-M", "sdmmc"};
-        full.insert(full.end(), args.begin(), args.end());
-        CamsimResult r = cam.debug(full);
-        EXPECT_EQ(r.out, "") << full.size();
-        EXPECT_EQ(r.err, "") << full.size();
-        EXPECT_EQ(r.status, 0) << full.size();
+        CamsimResult r = cam.module("sdmmc", args);
+        SCOPED_TRACE(r.command);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
     }
 }
 
@@ -495,6 +477,37 @@ TEST(SdmmcFill, InterruptOfTheWholeProcessGroupEndsTheRunningDdAndTheFill)
     EXPECT_EQ(cam.read_file("out"), fill_header(read_figures(cam, "before"), 128, 1) +
                                         create_lines(0, 3) + "\nGet signal, signo = 2\n" +
                                         fill_footer(3, read_figures(cam, "after")));
+}
+
+TEST(SdmmcMount, AnIgnoredChildSignalFromTheParentDoesNotFailTheCommands)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kFormatCard0 +
+                             "perl -e '$SIG{CHLD} = \"IGNORE\"; exec @ARGV' debug -M sdmmc -m\n"
+                             "grep -c ' /mnt/mmc ' /proc/mounts\n");
+    EXPECT_EQ(r.out, "1\n");
+    EXPECT_EQ(error_lines(r.err), "");
+}
+
+TEST(SdmmcFormat, CtrlCWhileFdiskWaitsLeavesTheCardAsItWas)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    // As Ctrl-C at a terminal: the signal reaches fdisk and the tool alike.
+    CamsimResult r = cam.run(
+        kWaitFor + "mkdosfs -F 32 -i 12345678 /dev/mmcblk0 > /dev/null\n"
+                   "setsid sh -c 'echo $$ > /tmp/group; exec debug -M sdmmc -f -F' > /tmp/out &\n"
+                   "tool=$!\n"
+                   "wait_for 'pgrep -x fdisk > /dev/null'\n"
+                   "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
+                   "grep -e stopped -e signal /tmp/out\n"
+                   "blkid -p -o value -s UUID /dev/mmcblk0\n",
+        120);
+    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format stopped!\n"
+                     "Sd/mmc filling stopped!\n1234-5678\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n") +
+                                      error_line("sdmmc_init_param", "sdmmc filling disk faild!\n"));
 }
 
 } // namespace

@@ -47,19 +47,12 @@ struct WifiRecord {
     }
 };
 
-std::vector<std::string> wifi_args(const std::vector<std::string> &options)
-{
-    std::vector<std::string> args = {"-M", "wifi"};
-    args.insert(args.end(), options.begin(), options.end());
-    return args;
-}
-
 // Runs the module with options that must be accepted and configure, and
 // hands back the record the library received.
 WifiRecord configured(const Camsim &cam, const std::vector<std::string> &options)
 {
     remove((cam.dir() + "/wifi_settings.bin").c_str());
-    CamsimResult r = cam.debug(wifi_args(options));
+    CamsimResult r = cam.module("wifi", options);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(cam.has_file("wifi_settings.bin")) << "wifi_config was not called";
@@ -79,149 +72,8 @@ std::vector<std::string> wifi_calls(const Camsim &cam)
     return out;
 }
 
-std::string joined(const std::vector<std::string> &args)
-{
-    std::string s;
-    for (const std::string &a : args)
-        s += (s.empty() ? "" : " ") + a;
-    return s;
-}
-
 // The usage: option table, descriptive help, examples.
-const std::string kUsage =
-    "********************************************************************************\n"
-    "wifi usage:\n"
-    "debug -M wifi [option] \n"
-    "-M  --module [module]\tmodule name: wifi\n"
-    "-m  --mode [digit]\twifi work mode default [0:manage]\n"
-    "-e  --encryp [str]\twifi encryption type default[4:wpa-wpa2-psk]\n"
-    "-c  --channel [digit]\twifi work channel, default [7]:2.442GHZ\n"
-    "    --auth_alg [digit]\twifi auth_alg, default[0:OPEN]\n"
-    "    --key_mgmt [digit]\twifi key_mgmt, default[2:PSK]\n"
-    "    --group [digit]\twifi group, default[5:WPA]\n"
-    "    --ssid [str]\twifi ssid name, default[Corvantex-Test]\n"
-    "    --select [digit]\twifi wep key select, default[0]\n"
-    "    --key0 [str]\twifi wep key0, default [52871(ASCII)]\n"
-    "    --key1 [str]\twifi wep key1, default [4a6b2c9d1e(HEX)]\n"
-    "    --key2 [str]\twifi wep key2, default [7305918264452(ASCII)]\n"
-    "    --key3 [str]\twifi wep key3, default [5f1e8a2b7c3d9e0f4a6b1c2d3e(HEX)]\n"
-    "    --keytype [dight]\twifi wep key type, default[1:ASCII]\n"
-    "    --pairwise [dight]\twifi wpa pairwise, default[3:AUTO]\n"
-    "    --proto [dight]\twifi wpa proto, default[2:AUTO]\n"
-    "    --psk [pskkey]\twifi wpa psk key, default[pelmatrix]\n"
-    "    --wps [digit]\twifi wps type, default[1: PBC]\n"
-    "    --apname [str]\twifi wps appin AP name, default[Corvantex-Test]\n"
-    "    --pincode [str]\twifi wps appin AP pincode, default[40617293]\n"
-    "    --scan\t\twifi scan AP infromation\n"
-    "    --status\t\twifi get current work information\n"
-    "    --link\t\twifi check device link up/down\n"
-    "********************************************************************************\n"
-    "Wifi configure descryption: \n"
-    "common config:\n"
-    "    encryp=default[4:wpa-wpa2-psk]\n"
-    "        [0]open: open mode, no encrypeted\n"
-    "        [1]wep: wep encryption\n"
-    "        [2]wpa-psk: WPA1 persional key\n"
-    "        [3]wpa2-psk: WPA2 persional key\n"
-    "        [4]wpa+wpa2-psk: WPA1+WPA2 persional key\n"
-    "        [5]wpa-eap: WPA1 EPA encryption\n"
-    "        [6]wpa2-eap: WPA2 EPA encryption\n"
-    "        [7]wpa+wpa2-eap: WPA1+WPA2 EPA encryption\n"
-    "        [8]wps: Wi-Fi Protected Setup, auto connect to Wi-Fi\n"
-    "    mode=default[0:manage]\n"
-    "        [0]: manage, [1]: ad-hoc\n"
-    "    channel=default[7(2.442GHZ)]\n"
-    "        [1(2.412GHZ)-14(2.484GHZ)], (step 0.005GHZ)\n"
-    "    key_mgmt=default[2:WPA-PSK]\n"
-    "        [0]NONE: for WEP or Ad-hoc open/wep encryption mode\n"
-    "        [1]IEEE8021X: for ieee8021x]\n"
-    "        [2]WPA-PSK: for WPA personal\n"
-    "        [3]WPA-EAP: for WPA enterprise\n"
-    "        [4]WPA-NONE: for Ad-hoc WPA encryption mode\n"
-    "        [5]ALL: for all [NONE IEEE8021X WPA-PSK WPA-EAP]\n"
-    "    auth_alg=default[0:OPEN]\n"
-    "        [0]: OPEN, Open System authentication (required for WPA/WPA2)\n"
-    "        [1]: Shared Key authentication (requires static WEP keys)\n"
-    "        [2]: LEAP/Network EAP (only used with LEAP)\n"
-    "    group=default[5:WPA]\n"
-    "        [0]: CCMP/AES, [1]: TKIP, [2]:WEP104, [3]:WEP40\n"
-    "        [5]: WEP, [6]: WPA, [7]:ALL\n"
-    "    ssid:=default[Corvantex-Test]\n\n"
-    "WEP config:\n"
-    "    select=default[0]\n"
-    "        [n]: use WEP[n] as wep encrption key value\n"
-    "    key0=default[52871(ASCII)]\n"
-    "    key1=default[4a6b2c9d1e(HEX)]\n"
-    "    key2=default[7305918264452(ASCII)]\n"
-    "    key3=default[5f1e8a2b7c3d9e0f4a6b1c2d3e(HEX)]\n"
-    "        keyn: the key of WEP encryption, length based on keytype\n"
-    "    keytype=default[1:ASCII]\n"
-    "        [0]HEX: keyn length must be 10 or 26\n"
-    "        [1]ASCII: keyn length must be 5 or 13\n\n"
-    "WPA personal config:\n"
-    "    pairwise=default[3:AUTO]\n"
-    "        [0]NONE: Use only Group Keys, use in ad-hoc mode\n"
-    "        [1]TKIP: Temporal Key Integrity Protocol [IEEE 802.11i/D7.0]\n"
-    "        [2]CCMP: AES in Counter mode with CBC-MAC [RFC 3610, IEEE 802.11i/D7.0]\n"
-    "        [3]AUTO: TKIP+CCMP\n"
-    "    proto=default[2:AUTO]\n"
-    "        [0]WPA: [WPA] WPA-TKIP\n"
-    "        [1]RSN: [RSN] WPA2-AES/CCMP\n"
-    "        [2]AUTO: [WPA RSN] WPA-TKIP + WPA2-AES/CCMP\n\n"
-    "WPA EAP config:\n"
-    "        reserverd!\n\n"
-    "WPS config:\n"
-    "    wps=default[0:slave mode]\n"
-    "        [0]master mode: create pin code, then use Wi-Fi to connect IPC-wifi\n"
-    "        [1]PBC mode: PushButton Connection mode\n"
-    "        [2]slave mode: use Wi-Fi pin code and AP name to connect to Wi-Fi\n"
-    "        apname=default[Corvantex-Test]\n"
-    "            apname: It's used to get Wi-Fi MAC to run WPS\n"
-    "        pincode=default[40617293]\n"
-    "            pincode: Wi-Fi WPS pin code value!\n\n"
-    "WIFI use example:\n"
-    "Encryp=[0:OPEN], command line:\n"
-    "    1: manage mode\n"
-    "        debug -M wifi -e 0 -m 0 --ssid [...] \n"
-    "    2: ad-hoc mode\n"
-    "        debug -M wifi -e 0 -m 1 -c [n(1-14)] --ssid [...] \n"
-    "Encryp=[1:WEP], command line:\n"
-    "    1: manage mode\n"
-    "        debug -M wifi -e 1 -m 0 --ssid [...] --select 0 --key0 [...] \n"
-    "    2: ad-hoc mode\n"
-    "        debug -M wifi -e 1 -m 1 -c [n(1-14)] --ssid [...] --select 0 --key0 [...] \n"
-    "Encryp=[2:WPA-PSK], command line:\n"
-    "    1: manage mode + TKIP\n"
-    "        debug -M wifi -e 2 -m 0 --ssid [...] --psk [...] --pairwise 1 \n"
-    "    2: manage mode + CCMP/AES\n"
-    "        debug -M wifi -e 2 -m 0 --ssid [...] --psk [...] --pairwise 2 \n"
-    "    3: manage mode + TKIP+CCMP/AES\n"
-    "        debug -M wifi -e 2 -m 0 --ssid [...] --psk [...] --pairwise 3 \n"
-    "    4: ad-hoc mode + TKIP\n"
-    "        debug -M wifi -e 2 -m 1 -c [n(1-14)] --ssid [...] --psk [...] --group  1 \n"
-    "    5: ad-hoc mode + CCMP/AES\n"
-    "        debug -M wifi -e 2 -m 1 -c [n(1-14)] --ssid [...] --psk [...] --group  0 \n"
-    "Encryp=[3:WPA2-PSK], command line:\n"
-    "    1: manage mode + TKIP\n"
-    "        debug -M wifi -e 3 -m 0 --ssid [...] --psk [...] --pairwise 1 \n"
-    "    2: manage mode + CCMP/AES\n"
-    "        debug -M wifi -e 3 -m 0 --ssid [...] --psk [...] --pairwise 2 \n"
-    "    3: manage mode + TKIP+CCMP/AES\n"
-    "        debug -M wifi -e 3 -m 0 --ssid [...] --psk [...] --pairwise 3 \n"
-    "Encryp=[4:WPA+WPA2-PSK], command line:\n"
-    "    1: manage mode + TKIP\n"
-    "        debug -M wifi -e 4 -m 0 --ssid [...] --psk [...] --pairwise 1 \n"
-    "    2: manage mode + CCMP/AES\n"
-    "        debug -M wifi -e 4 -m 0 --ssid [...] --psk [...] --pairwise 2 \n"
-    "    3: manage mode + TKIP+CCMP/AES\n"
-    "        debug -M wifi -e 4 -m 0 --ssid [...] --psk [...] --pairwise 3 \n"
-    "Encryp=[8:WPS], command line:\n"
-    "    1: master mode, use Wi-Fi to connect IPC-wifi\n"
-    "        debug -M wifi --wps 0 \n"
-    "    2: PushButton mode, use Wi-Fi WPS-Button and IPC WPS-Button\n"
-    "        debug -M wifi --wps 1 \n"
-    "    3: slave mode, IPC-wifi connect to Wi-Fi\n"
-    "        debug -M wifi --wps 2 --apname [...] --pincode [...] \n";
+const std::string kUsage = module_usage("wifi");
 
 } // namespace
 
@@ -341,7 +193,7 @@ TEST(Wifi, SelectedWepKeyLengthDecidesKeyTypeAndGroup)
     };
     Camsim cam;
     for (const Case &c : cases) {
-        SCOPED_TRACE(joined(c.options));
+        SCOPED_TRACE(module_command("wifi", c.options));
         WifiRecord rec = configured(cam, c.options);
         EXPECT_EQ(rec.u32(KEYTYPE), c.keytype);
         EXPECT_EQ(rec.u32(GROUP), c.group);
@@ -427,7 +279,7 @@ TEST(Wifi, NumbersAndModeWordsAreReadWithBasePrefixesAndWrapAround)
     };
     Camsim cam;
     for (const Case &c : cases) {
-        SCOPED_TRACE(joined(c.options));
+        SCOPED_TRACE(module_command("wifi", c.options));
         std::vector<std::string> options = c.options;
         options.push_back("-e");
         options.push_back("6");
@@ -441,6 +293,7 @@ TEST(Wifi, EachRejectedValueEndsTheRunWithItsMessageAndTheUsage)
     struct Case {
         std::vector<std::string> options;
         const char *message;
+        const char *getopt_line = ""; // getopt's own diagnostic before the error line
     } cases[] = {
         {{"-m", "2"}, "Error wifi mode, must be[0-1]\n"},
         {{"-m", "-1"}, "Error wifi mode, must be[0-1]\n"},
@@ -472,29 +325,18 @@ TEST(Wifi, EachRejectedValueEndsTheRunWithItsMessageAndTheUsage)
         {{"--pincode", "1234567890123456"}, "Error wifi WPS PinAP PinCode length, must be 8\n"},
         // Accepted options before the bad one do not configure.
         {{"-e", "4", "--wps", "1", "--psk", "short"}, "Error wifi wpa psk_key length, must be [8-63]\n"},
-        {{"--bogus"}, "Unknow option\n"},
-        {{"-x"}, "Unknow option\n"},
-        {{"-e", "4", "--ssid"}, "Unknow option\n"},
+        {{"--bogus"}, "Unknow option\n", "debug: unrecognized option '--bogus'\n"},
+        {{"-x"}, "Unknow option\n", "debug: invalid option -- 'x'\n"},
+        {{"-e", "4", "--ssid"}, "Unknow option\n", "debug: option '--ssid' requires an argument\n"},
     };
-    const std::string prefix = " ERROR  (cv_wifi|wifi_init_param|";
     for (const Case &c : cases) {
-        SCOPED_TRACE(joined(c.options));
         Camsim cam;
-        CamsimResult r = cam.debug(wifi_args(c.options));
+        CamsimResult r = cam.module("wifi", c.options);
+        SCOPED_TRACE(r.command);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, kUsage);
-        // Unknown options carry getopt's own diagnostic before the line.
-        size_t at = r.err.find(prefix);
-        ASSERT_NE(at, std::string::npos) << r.err;
-        if (std::string(c.message) != "Unknow option\n")
-            EXPECT_EQ(at, 0u) << r.err;
-        else
-            EXPECT_GT(at, 0u) << r.err;
-        size_t end = r.err.find("): ", at);
-        ASSERT_NE(end, std::string::npos) << r.err;
-        std::string line = r.err.substr(at + prefix.size(), end - at - prefix.size());
-        EXPECT_EQ(line.find_first_not_of("0123456789"), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.substr(end + 3), c.message);
+        EXPECT_EQ(without_line_numbers(r.err),
+                  std::string(c.getopt_line) + " ERROR  (cv_wifi|wifi_init_param|N): " + c.message);
         EXPECT_TRUE(wifi_calls(cam).empty());
         EXPECT_FALSE(cam.has_file("wifi_settings.bin"));
     }
@@ -512,9 +354,9 @@ TEST(Wifi, NothingIsConfiguredWithoutEncryptionOrWpsOneOrTwo)
     }
     {
         Camsim cam;
-        CamsimResult r = cam.debug(wifi_args({"--ssid", "shop", "--psk", "12345678", "-c", "3",
+        CamsimResult r = cam.module("wifi", {"--ssid", "shop", "--psk", "12345678", "-c", "3",
                                               "-m", "1", "--key_mgmt", "4", "--pincode",
-                                              "11112222"}));
+                                              "11112222"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "");
         EXPECT_TRUE(wifi_calls(cam).empty());
@@ -523,7 +365,7 @@ TEST(Wifi, NothingIsConfiguredWithoutEncryptionOrWpsOneOrTwo)
     {
         Camsim cam;
         cam.set_state("wps_pin", "87654321");
-        CamsimResult r = cam.debug(wifi_args({"--wps", "0"}));
+        CamsimResult r = cam.module("wifi", {"--wps", "0"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "Get IPC-wifi pin code = 87654321 \n");
         EXPECT_EQ(wifi_calls(cam), std::vector<std::string>{"wifi_wps_get_pin"});
@@ -562,8 +404,8 @@ TEST(Wifi, ImmediateActionsRunInCommandLineOrderBeforeConfiguration)
     Camsim cam;
     cam.set_state("wps_pin", "24681357");
     cam.set_state("wifi_link", "0");
-    CamsimResult r = cam.debug(wifi_args({"--scan", "-m", "1", "--scan", "--status", "-e", "4",
-                                          "--link", "--wps", "0", "--wps", "1"}));
+    CamsimResult r = cam.module("wifi", {"--scan", "-m", "1", "--scan", "--status", "-e", "4",
+                                          "--link", "--wps", "0", "--wps", "1"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(wifi_calls(cam), (std::vector<std::string>{
@@ -588,7 +430,7 @@ TEST(Wifi, ImmediateActionsRunInCommandLineOrderBeforeConfiguration)
 TEST(Wifi, ActionsBeforeARejectedValueHappenAndNoneAfterIt)
 {
     Camsim cam;
-    CamsimResult r = cam.debug(wifi_args({"--link", "--scan", "-e", "9", "--status", "--scan"}));
+    CamsimResult r = cam.module("wifi", {"--link", "--scan", "-e", "9", "--status", "--scan"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(wifi_calls(cam), (std::vector<std::string>{"wifi_get_status", "wifi_print_status",
                                                           "wifi_info_scan 0",
@@ -613,7 +455,7 @@ TEST(Wifi, LinkStateDecidesTheLinkLineAndDetailsAlwaysFollow)
         SCOPED_TRACE(c.state);
         Camsim cam;
         cam.set_state("wifi_link", c.state);
-        CamsimResult r = cam.debug(wifi_args({"--link"}));
+        CamsimResult r = cam.module("wifi", {"--link"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.compare(0, std::string(c.line).size(), c.line), 0) << r.out;
         EXPECT_EQ(wifi_calls(cam),
@@ -625,21 +467,9 @@ TEST(Wifi, FailedConfigurationIsReportedAndTheRunStillSucceeds)
 {
     Camsim cam;
     cam.set_state("wifi_config_result", "-1");
-    CamsimResult r = cam.debug(wifi_args({"-e", "3", "--psk", "abcdefgh"}));
+    CamsimResult r = cam.module("wifi", {"-e", "3", "--psk", "abcdefgh"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
-    const std::string prefix = " ERROR  (cv_wifi|wifi_test_main|";
-    EXPECT_EQ(r.err.compare(0, prefix.size(), prefix), 0) << r.err;
-    const std::string tail = "): wifi config has error!\n";
-    ASSERT_GE(r.err.size(), tail.size());
-    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
+    EXPECT_EQ(without_line_numbers(r.err), " ERROR  (cv_wifi|wifi_test_main|N): wifi config has error!\n");
     EXPECT_EQ(wifi_calls(cam), std::vector<std::string>{"wifi_config"});
-}
-
-TEST(Wifi, HelpPrintsOptionTableThenDescriptionThenExamples)
-{
-    Camsim cam;
-    CamsimResult r = cam.debug({"-h", "wifi"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "debug version: 1.2.0\n" + kUsage);
 }

@@ -13,32 +13,9 @@
 #include <vector>
 
 #include "cv_media.h"
+#include "media_plain_reader.h"
 
 namespace {
-
-// The plain reader: one line per fgets into a 1024-byte buffer.
-struct PlainReader {
-    FILE *fp;
-    char buf[1024];
-
-    // The line as "%s" prints it, or false at the end of the file.
-    bool read(std::string *line)
-    {
-        memset(buf, 0, sizeof buf);
-        if (!fgets(buf, sizeof buf, fp))
-            return false;
-        *line = buf;
-        return true;
-    }
-    bool find(const char *marker, std::string *line)
-    {
-        while (read(line)) {
-            if (strstr(buf, marker))
-                return true;
-        }
-        return false;
-    }
-};
 
 std::string text_of(const MediaLine &line)
 {
@@ -118,7 +95,7 @@ TEST(MediaReader, FindsAndReadsWhatLineByLineReadingFindsForAnyBlockSize)
             OpenUnit unit(file.path);
             MediaFile *mf = unit.mf;
             mf->chunk = chunk;
-            PlainReader plain = {fopen(file.path.c_str(), "r"), {}};
+            MediaPlainReader plain = {fopen(file.path.c_str(), "r"), {}};
             ASSERT_NE(plain.fp, nullptr);
             std::mt19937 ops(round * 100 + (unsigned)chunk);
             for (int step = 0; step < 5000; step++) {

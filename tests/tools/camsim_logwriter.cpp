@@ -4,9 +4,12 @@
 // line end, so a checker can tell whole records from torn ones.
 // camsim_logwriter --hold takes the log's semaphore, prints "held" and
 // sleeps with it until it is killed: a writer that dies inside the lock.
+// camsim_logwriter --stale leaves the semaphore taken for good, as a writer
+// of a program without undo that died inside the lock; --value prints it.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sem.h>
 #include <unistd.h>
 
 #include "osa.h"
@@ -21,8 +24,16 @@ int main(int argc, char **argv)
         for (;;)
             pause();
     }
+    if (argc == 2 && strcmp(argv[1], "--stale") == 0)
+        return OSA_logInit() != 0 || semctl(g_osa_log.sem.id, 0, SETVAL, 0) != 0;
+    if (argc == 2 && strcmp(argv[1], "--value") == 0) {
+        if (OSA_logInit() != 0)
+            return 1;
+        printf("%d\n", OSA_ipcSemValue(&g_osa_log.sem, 0));
+        return 0;
+    }
     if (argc != 4) {
-        fprintf(stderr, "usage: camsim_logwriter TAG COUNT SIZE | camsim_logwriter --hold\n");
+        fprintf(stderr, "usage: camsim_logwriter TAG COUNT SIZE | --hold | --stale | --value\n");
         return 2;
     }
     const char *tag = argv[1];

@@ -1,4 +1,4 @@
-/* mtdsim.c - a simulated MTD flash for the black-box runs, preloaded into
+/* mtdsim.c - a simulated MTD flash for camsim --mtd, preloaded into
  * the programs of the sandbox (sandbox/setup.d/30-mtd.sh). The host kernel
  * has no MTD driver, so when CAMSIM_MTD names a directory this library
  *   - opens $CAMSIM_MTD/mtd wherever /proc/mtd is opened, and

@@ -81,9 +81,16 @@ void report_error_at(const char *file, const char *func, int line, const char *f
     if ((size_t)n < sizeof text) {
         va_list ap;
         va_start(ap, fmt);
-        vsnprintf(text + n, sizeof text - (size_t)n, fmt, ap);
+        int m = vsnprintf(text + n, sizeof text - (size_t)n, fmt, ap);
         va_end(ap);
+        if (m > 0)
+            n += m;
     }
+    /* A line cut to fit (a loader message with a long path) keeps its end,
+     * so that the next line does not run on from it. */
+    size_t fmt_len = strlen(fmt);
+    if ((size_t)n >= sizeof text - 1 && fmt_len > 0 && fmt[fmt_len - 1] == '\n')
+        text[sizeof text - 2] = '\n';
     /* One write, so the line never mixes with another process's. */
     fputs(text, stderr);
     fflush(stderr);

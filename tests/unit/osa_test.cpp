@@ -165,6 +165,15 @@ TEST_F(GuardedLog, ReportsAnOpenFailureAndLeavesTheLockFree)
     EXPECT_EQ(OSA_ipcSemValue(&g_osa_log.sem, 0), 1);
 }
 
+TEST(ErrorLine, ALineCutToFitKeepsItsLineEnd)
+{
+    testing::internal::CaptureStderr();
+    report_error_at("osa_test", "f", 1, "%s\n", std::string(2000, 'x').c_str());
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.size(), 1023u);
+    EXPECT_EQ(err.back(), '\n');
+}
+
 TEST(Clock, StampIsWallClockMillisecondsModulo2To32)
 {
     struct timeval before, after;

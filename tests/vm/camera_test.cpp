@@ -4,8 +4,10 @@
 // kernel, the databases on the guest's flash, and the empty card slot.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "sdmmc_expect.h"
 #include "vm_suite.h"
@@ -94,6 +96,9 @@ TEST_F(VmCamera, GuardedLogKeepsWholeRecordsOfConcurrentWriters)
     CamsimResult r = cam_->case_result("ir");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("\t IR-cut result: success\n"), std::string::npos) << r.out;
+    // The stand-ins' trace reaches the host through the shared directory.
+    std::vector<std::string> calls = cam_->calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "gpio_write 13 1"), calls.end());
     EXPECT_EQ(cam_->case_result("writers").status, 0);
 
     // The ir record first, then the writers' records in any interleaving,

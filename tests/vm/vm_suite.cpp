@@ -36,7 +36,7 @@ void VmSuite::SetUp()
     ASSERT_TRUE(cam_);
     // 125: camvm itself failed (no emulator, no guest, a time-out).
     ASSERT_NE(run_.status, 125) << run_.err;
-    EXPECT_EQ(cam_->read_file("guard.machine"), "aarch64\n") << "not the Arm64 kernel";
+    EXPECT_EQ(cam_->read_file("guard.machine"), "aarch64\n") << "not the Arm64 kernel\n" << run_.err;
     if (with_card_) {
         EXPECT_EQ(cam_->read_file("guard.mount"), "/dev/mmcblk0 vfat\n")
             << "/mnt/mmc was not the kernel's vfat on the card";

@@ -2,12 +2,15 @@
  * /mnt/mmc, wipe its partition table and format it FAT32, repair it, and on
  * the mounted card report the capacity, time a write and a read, and fill it
  * with files. The card is worked on by the camera's shell programs. */
+#include <ctype.h>
 #include <errno.h>
+#include <mntent.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/statfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "cvsys.h"
@@ -191,13 +194,59 @@ static int sdmmc_format_disk(void)
     return -1;
 }
 
+/* Where the selected card is mounted: 0 nowhere, 1 once and on the mount
+ * point, -1 anywhere else too (a partition of it included) or when the
+ * mount table cannot be read. */
+static int sdmmc_card_mount_state(void)
+{
+    FILE *mounts = setmntent("/proc/mounts", "r");
+    if (!mounts)
+        return -1;
+    size_t len = strlen(g_sdmmc_device);
+    int on_mount_point = 0, elsewhere = 0;
+    struct mntent *m;
+    while ((m = getmntent(mounts)) != nullptr) {
+        if (strncmp(m->mnt_fsname, g_sdmmc_device, len) != 0)
+            continue;
+        const char *rest = m->mnt_fsname + len;
+        if (*rest == '\0' && strcmp(m->mnt_dir, SDMMC_MOUNT_POINT) == 0)
+            on_mount_point++;
+        else if (*rest == '\0' || (rest[0] == 'p' && isdigit((unsigned char)rest[1])))
+            elsewhere++;
+    }
+    endmntent(mounts);
+    if (elsewhere > 0 || on_mount_point > 1)
+        return -1;
+    return on_mount_point;
+}
+
+/* dosfsck writes its repairs to the device beneath any mounted filesystem,
+ * and the kernel's vfat marks a mounted card dirty: the card is taken off
+ * the mount point for the check and put back after. dosfsck's status 1
+ * means "changed the filesystem" but also "gave up" (a card with no FAT
+ * boot sector): a read-only second check tells the two apart. */
 static int sdmmc_repair_disk(void)
 {
     if (sdmmc_init() != 0)
         return -1;
-    char cmd[256];
-    snprintf(cmd, sizeof cmd, "time dosfsck -a -v -V %s", g_sdmmc_device);
-    if (OSA_system(cmd) == 0) {
+    int result = -1;
+    int mounted = sdmmc_card_mount_state();
+    if (mounted < 0) {
+        report_error("%s is mounted elsewhere, not checked\n", g_sdmmc_device);
+    } else if (mounted == 0 || OSA_system("umount " SDMMC_MOUNT_POINT) == 0) {
+        char cmd[256];
+        snprintf(cmd, sizeof cmd, "time dosfsck -a -v -V %s", g_sdmmc_device);
+        int status = OSA_system(cmd);
+        if (status == 0) {
+            result = 0;
+        } else if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
+            snprintf(cmd, sizeof cmd, "dosfsck -n %s > /dev/null 2>&1", g_sdmmc_device);
+            result = OSA_system(cmd) == 0 ? 0 : -1;
+        }
+        if (mounted == 1 && sdmmc_mount() != 0)
+            result = -1;
+    }
+    if (result == 0) {
         OSA_printf("Sd/mmc repair %s success!\n", g_sdmmc_device);
         return 0;
     }

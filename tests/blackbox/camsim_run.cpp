@@ -15,6 +15,9 @@
 #include <regex>
 #include <sstream>
 
+const std::string kRunCase = "run_case() { n=$1; shift; \"$@\" > \"$CAMSIM_DIR/$n.out\" "
+                             "2> \"$CAMSIM_DIR/$n.err\"; echo $? > \"$CAMSIM_DIR/$n.status\"; }\n";
+
 std::string shell_quote(const std::string &text)
 {
     std::string q = "'";
@@ -85,7 +88,7 @@ static void make_dirs(const std::string &path)
     }
 }
 
-Camsim::Camsim()
+Camsim::Camsim(Sandbox sandbox) : sandbox_(sandbox)
 {
     make_dirs(CAMSIM_WORK_DIR);
     std::string tmpl = std::string(CAMSIM_WORK_DIR) + "/run-XXXXXX";
@@ -147,9 +150,11 @@ void Camsim::option(const std::string &name, const std::string &value)
 
 CamsimResult Camsim::run(const std::string &script, int timeout_sec) const
 {
-    std::vector<std::string> args = {"/bin/bash", CAMSIM_SCRIPT, "--dir", state_, "--tool",
+    const char *sandbox = sandbox_ == Sandbox::vm ? CAMVM_SCRIPT : CAMSIM_SCRIPT;
+    std::vector<std::string> args = {"/bin/bash", sandbox, "--dir", state_, "--tool",
                                      CAMSIM_TOOL, "--opt-app", CAMSIM_OPT_APP, "--keep", root_};
-    if (*CAMSIM_EMULATOR) {
+    // The emulated camera runs the tool on its own processor.
+    if (*CAMSIM_EMULATOR && sandbox_ == Sandbox::host) {
         args.push_back("--emulator");
         args.push_back(CAMSIM_EMULATOR);
     }
@@ -225,4 +230,14 @@ CamsimResult Camsim::module(const std::string &module, const std::vector<std::st
                             int timeout_sec) const
 {
     return run(module_command(module, args), timeout_sec);
+}
+
+CamsimResult Camsim::case_result(const std::string &name) const
+{
+    CamsimResult result;
+    std::string status = read_file(name + ".status");
+    result.status = status.empty() ? -1 : std::stoi(status);
+    result.out = read_file(name + ".out");
+    result.err = read_file(name + ".err");
+    return result;
 }

@@ -1,5 +1,6 @@
-// camsim_run.h - runs shell scripts inside the simulated camera and hands
-// back what they printed, their exit status and what the stand-ins saw.
+// camsim_run.h - runs shell scripts inside the simulated camera (or the
+// emulated one) and hands back what they printed, their exit status and
+// what the stand-ins saw.
 #ifndef CAMSIM_RUN_H
 #define CAMSIM_RUN_H
 
@@ -13,13 +14,18 @@ struct CamsimResult {
     std::string err;
 };
 
+// Where the runs happen: sandbox/camsim on the host's kernel, or
+// sandbox/camvm, a full-system emulator booting an Arm64 kernel (the
+// aarch64 build only; one boot per run, so a run should do much).
+enum class Sandbox { host, vm };
+
 // One simulated camera: a state directory (CAMSIM_DIR) that lives as long as
 // the object, and any number of sandbox runs against it. Every run starts a
 // fresh sandbox (empty /tmp, /mnt, IPC), so a check that needs the camera's
 // files goes in the same script as the command it checks.
 class Camsim {
 public:
-    Camsim();
+    explicit Camsim(Sandbox sandbox = Sandbox::host);
     ~Camsim();
     Camsim(const Camsim &) = delete;
     Camsim &operator=(const Camsim &) = delete;
@@ -45,11 +51,20 @@ public:
     // Runs one module: "debug -M MODULE" and these arguments.
     CamsimResult module(const std::string &module, const std::vector<std::string> &args,
                         int timeout_sec = 120) const;
+    // What the script's `run_case NAME COMMAND...` (see kRunCase) kept of
+    // COMMAND: its output, error and exit status.
+    CamsimResult case_result(const std::string &name) const;
 
 private:
+    Sandbox sandbox_;
     std::string root_, state_, scratch_;
     std::vector<std::string> options_;
 };
+
+// Defines run_case for scripts that run many cases in one sandbox (one boot
+// of the emulated camera): the command's output, error and status go to
+// files named after the case in the state directory.
+extern const std::string kRunCase;
 
 std::string shell_quote(const std::string &text);
 // The script line that runs the tool with these arguments, each quoted.

@@ -1,0 +1,150 @@
+// camera_test.cpp - the tool on the emulated camera without a card: the
+// framework under BusyBox's sh, the cpu monitor on the guest kernel's two
+// processors, the guarded log and the shared-memory records on the Arm64
+// kernel, the databases on the guest's flash, and the empty card slot.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "sdmmc_expect.h"
+#include "vm_suite.h"
+
+namespace {
+
+const std::string kRule(80, '*');
+const std::string kCvdbLine = "Current Database File: [/mnt/nand/cvdb.db] \n";
+
+class VmCamera : public VmSuite {
+protected:
+    static void SetUpTestSuite()
+    {
+        boot({}, "readlink /bin/sh > $CAMSIM_DIR/shell\n"
+                 "grep -c '^cpu[0-9]' /proc/stat > $CAMSIM_DIR/cpus\n"
+                 "run_case usage debug\n"
+                 "run_case help debug -h ir\n"
+                 "run_case bad_option debug -M ir -m 4\n"
+                 // One of the two processors busy all the time.
+                 "run_case cpu sh -c 'while :; do :; done & debug -M cpu -c 3 -d 1; s=$?; kill $!; exit $s'\n"
+                 "cp /tmp/cpulog.txt $CAMSIM_DIR/cpu.log\n"
+                 "run_case ir debug -M ir -t 2 -d 1\n"
+                 "run_case writers sh -c 'camsim_logwriter A 100 1024 & camsim_logwriter B 100 1024 & wait'\n"
+                 "cp /mnt/nand/debug.log $CAMSIM_DIR/debug.log\n"
+                 "run_case pt sh -c 'debug -M pt -f 1 && camsim_shm 7765432'\n"
+                 "run_case adc sh -c 'debug -M adc -N 300 -D 700 && camsim_shm 7665432'\n"
+                 "run_case db_write debug -M db -e \"update ports set port=8554 where name='rtsp'\"\n"
+                 "run_case db_read debug -M db -s \"select * from ports where name='rtsp'\"\n"
+                 "run_case sdmmc debug -M sdmmc " + kNoCardArgs + "\n"
+                 "rm -rf /mnt/nand\n"
+                 "run_case no_flash debug -M gpio -w 1 -d 1\n");
+    }
+};
+
+TEST_F(VmCamera, UsageHelpAndExitStatusesUnderBusyBoxSh)
+{
+    EXPECT_EQ(cam_->read_file("shell"), "busybox\n");
+    CamsimResult r = cam_->case_result("usage");
+    EXPECT_EQ(r.out.rfind("debug usage:\ndebug [module option] \n", 0), 0u) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\n\tir\twifi\tmedia\tpt\tmtd\textdrv\n$"))) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+
+    r = cam_->case_result("help");
+    EXPECT_EQ(r.out.rfind("debug version: 1.2.0\n" + kRule + "\nir usage:\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.status, 0);
+
+    r = cam_->case_result("bad_option");
+    EXPECT_EQ(without_line_numbers(r.err), " ERROR  (cv_ir|ir_init_param|N): Invalid mode value.");
+    EXPECT_EQ(r.status, 255);
+
+    // Start-up without the flash: BusyBox's cp says why.
+    r = cam_->case_result("no_flash");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(without_line_numbers(r.err), "cp: can't create '/mnt/nand/cvdb.db': No such file or directory\n"
+                                           " ERROR  (osa_log|OSA_logInit|N): OSA_ipcMakeKey() \n"
+                                           " ERROR  (test|main|N): test_init failed!\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(VmCamera, CpuLoadIsThatOfBothProcessors)
+{
+    EXPECT_EQ(cam_->read_file("cpus"), "2\n");
+    CamsimResult r = cam_->case_result("cpu");
+    EXPECT_EQ(r.status, 0);
+    std::smatch m;
+    const std::regex line("\033\\[1;32m(CPU:([ 0-9]{3})% \\(sys:[ 0-9]{3}% user:[ 0-9]{3}% wait:[ 0-9]{3}% "
+                          "steal:[ 0-9]{3}%\\))\033\\[0;39m \n");
+    std::string log, out = r.out;
+    int cycles = 0;
+    while (std::regex_search(out, m, line)) {
+        // One busy processor of two: half the load, not all of it or none.
+        int load = std::stoi(m[2]);
+        EXPECT_GE(load, 35) << m[0];
+        EXPECT_LE(load, 65) << m[0];
+        log += m[1].str() + "\n";
+        out = m.suffix();
+        cycles++;
+    }
+    EXPECT_EQ(cycles, 3) << r.out;
+    EXPECT_EQ(cam_->read_file("cpu.log").rfind(log + "Average:", 0), 0u) << cam_->read_file("cpu.log");
+}
+
+TEST_F(VmCamera, GuardedLogKeepsWholeRecordsOfConcurrentWriters)
+{
+    CamsimResult r = cam_->case_result("ir");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\t IR-cut result: success\n"), std::string::npos) << r.out;
+    // The stand-ins' trace reaches the host through the shared directory.
+    std::vector<std::string> calls = cam_->calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "gpio_write 13 1"), calls.end());
+    EXPECT_EQ(cam_->case_result("writers").status, 0);
+
+    // The ir record first, then the writers' records in any interleaving,
+    // each one whole.
+    std::string log = cam_->read_file("debug.log");
+    ASSERT_EQ(log.size(), 201u * 1024u);
+    EXPECT_EQ(log.rfind("Test date: ", 0), 0u);
+    int count[2] = {0, 0};
+    for (size_t at = 1024; at < log.size(); at += 1024) {
+        std::string rec = log.substr(at, 1024);
+        char tag = rec[0];
+        ASSERT_TRUE(tag == 'A' || tag == 'B') << "record at " << at;
+        std::string head = std::string(1, tag) + ":" + std::to_string(count[tag - 'A']++) + ":";
+        ASSERT_EQ(rec.compare(0, head.size(), head), 0) << "record at " << at;
+        EXPECT_EQ(rec.find_first_not_of(tag, head.size()), 1023u) << "torn record at " << at;
+    }
+    EXPECT_EQ(count[0], 100);
+    EXPECT_EQ(count[1], 100);
+}
+
+TEST_F(VmCamera, DriveBoardAndLightSensorRecordsReachTheirSegments)
+{
+    CamsimResult r = cam_->case_result("pt");
+    EXPECT_EQ(r.out, "52 666: 1 0 100 1 0 0 0 0 0 0 0 0 0\n");
+    EXPECT_EQ(r.status, 0);
+    r = cam_->case_result("adc");
+    EXPECT_EQ(r.out, "48 666: 1 1 300 700 0 0 0 0 0 0 0 0\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(VmCamera, DatabaseChangeOnTheFlashIsSeenByTheNextRun)
+{
+    CamsimResult r = cam_->case_result("db_write");
+    EXPECT_EQ(r.out, kCvdbLine + "End execute: 'update ports set port=8554 where name='rtsp'' \n");
+    EXPECT_EQ(r.status, 0);
+    r = cam_->case_result("db_read");
+    EXPECT_EQ(r.out, kCvdbLine + "Query Result: \nname            port            \nrtsp            8554\n \n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(VmCamera, EmptySlotFailsEveryCardAction)
+{
+    CamsimResult r = cam_->case_result("sdmmc");
+    EXPECT_EQ(r.out, no_card_out());
+    EXPECT_EQ(without_line_numbers(r.err), no_card_err());
+    EXPECT_EQ(r.status, 0);
+}
+
+} // namespace

@@ -1,0 +1,45 @@
+// vm_suite.cpp - one boot of the emulated camera per test suite.
+#include "vm_suite.h"
+
+#include "sdmmc_expect.h"
+
+std::unique_ptr<Camsim> VmSuite::cam_;
+CamsimResult VmSuite::run_;
+bool VmSuite::with_card_ = false;
+
+void VmSuite::boot(const std::vector<int> &card_mb, const std::string &script)
+{
+    insert_cards(card_mb);
+    start(script);
+}
+
+void VmSuite::insert_cards(const std::vector<int> &card_mb)
+{
+    cam_ = std::make_unique<Camsim>(Sandbox::vm);
+    with_card_ = !card_mb.empty();
+    for (size_t i = 0; i < card_mb.size(); i++)
+        insert_card(*cam_, "card" + std::to_string(i) + ".img", card_mb[i]);
+}
+
+void VmSuite::start(const std::string &script)
+{
+    run_ = cam_->run(kRunCase + kRecordMachine + script, 280);
+}
+
+void VmSuite::TearDownTestSuite()
+{
+    cam_.reset();
+}
+
+void VmSuite::SetUp()
+{
+    ASSERT_TRUE(cam_);
+    // 125: camvm itself failed (no emulator, no guest, a time-out).
+    ASSERT_NE(run_.status, 125) << run_.err;
+    EXPECT_EQ(cam_->read_file("guard.machine"), "aarch64\n") << "not the Arm64 kernel\n" << run_.err;
+    if (with_card_) {
+        EXPECT_EQ(cam_->read_file("guard.mount"), "/dev/mmcblk0 vfat\n")
+            << "/mnt/mmc was not the kernel's vfat on the card";
+        EXPECT_EQ(cam_->read_file("guard.card"), "SD\n") << "mmcblk0 was not an SD card";
+    }
+}

@@ -59,10 +59,11 @@ TEST_F(VmCamera, UsageHelpAndExitStatusesUnderBusyBoxSh)
     EXPECT_EQ(without_line_numbers(r.err), " ERROR  (cv_ir|ir_init_param|N): Invalid mode value.");
     EXPECT_EQ(r.status, 255);
 
-    // Start-up without the flash: BusyBox's cp says why.
+    // Start-up without the flash.
     r = cam_->case_result("no_flash");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(without_line_numbers(r.err), "cp: can't create '/mnt/nand/cvdb.db': No such file or directory\n"
+    EXPECT_EQ(without_line_numbers(r.err), " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db "
+                                           "from /opt/app/cvdb.db failed: No such file or directory\n"
                                            " ERROR  (osa_log|OSA_logInit|N): OSA_ipcMakeKey() \n"
                                            " ERROR  (test|main|N): test_init failed!\n");
     EXPECT_EQ(r.status, 0);

@@ -150,12 +150,36 @@ static int sdmmc_mount(void)
     return OSA_system(cmd);
 }
 
+/* Where the selected card is mounted: 0 nowhere, 1 once and on the mount
+ * point, -1 anywhere else too (a partition of it included) or when the
+ * mount table cannot be read. */
+static int sdmmc_card_mount_state(void)
+{
+    FILE *mounts = setmntent("/proc/mounts", "r");
+    if (!mounts)
+        return -1;
+    size_t len = strlen(g_sdmmc_device);
+    int on_mount_point = 0, elsewhere = 0;
+    struct mntent *m;
+    while ((m = getmntent(mounts)) != nullptr) {
+        if (strncmp(m->mnt_fsname, g_sdmmc_device, len) != 0)
+            continue;
+        const char *rest = m->mnt_fsname + len;
+        if (*rest == '\0' && strcmp(m->mnt_dir, SDMMC_MOUNT_POINT) == 0)
+            on_mount_point++;
+        else if (*rest == '\0' || (rest[0] == 'p' && isdigit((unsigned char)rest[1])))
+            elsewhere++;
+    }
+    endmntent(mounts);
+    if (elsewhere > 0 || on_mount_point > 1)
+        return -1;
+    return on_mount_point;
+}
+
 /* The filesystem goes on the whole device, so the partition entries go
  * first. fdisk's result is not judged; mkdosfs's is. */
-static int sdmmc_format_disk(void)
+static int sdmmc_format_card(void)
 {
-    if (sdmmc_init() != 0 || sdmmc_stop_requested("format"))
-        return -1;
     char cmd[256];
     snprintf(cmd, sizeof cmd, "fdisk %s", g_sdmmc_device);
     FILE *fdisk = OSA_popen(cmd, "w");
@@ -194,30 +218,25 @@ static int sdmmc_format_disk(void)
     return -1;
 }
 
-/* Where the selected card is mounted: 0 nowhere, 1 once and on the mount
- * point, -1 anywhere else too (a partition of it included) or when the
- * mount table cannot be read. */
-static int sdmmc_card_mount_state(void)
+/* A filesystem still mounted on the card would go on writing its old FAT
+ * over the new one: the card is taken off the mount point for the format
+ * and mounted again after, as it was, with the new filesystem. */
+static int sdmmc_format_disk(void)
 {
-    FILE *mounts = setmntent("/proc/mounts", "r");
-    if (!mounts)
+    if (sdmmc_init() != 0 || sdmmc_stop_requested("format"))
         return -1;
-    size_t len = strlen(g_sdmmc_device);
-    int on_mount_point = 0, elsewhere = 0;
-    struct mntent *m;
-    while ((m = getmntent(mounts)) != nullptr) {
-        if (strncmp(m->mnt_fsname, g_sdmmc_device, len) != 0)
-            continue;
-        const char *rest = m->mnt_fsname + len;
-        if (*rest == '\0' && strcmp(m->mnt_dir, SDMMC_MOUNT_POINT) == 0)
-            on_mount_point++;
-        else if (*rest == '\0' || (rest[0] == 'p' && isdigit((unsigned char)rest[1])))
-            elsewhere++;
+    int mounted = sdmmc_card_mount_state();
+    if (mounted < 0) {
+        report_error("%s is mounted elsewhere, not formatted\n", g_sdmmc_device);
+        return -1;
     }
-    endmntent(mounts);
-    if (elsewhere > 0 || on_mount_point > 1)
+    if (mounted == 1 && OSA_system("umount " SDMMC_MOUNT_POINT) != 0)
         return -1;
-    return on_mount_point;
+    int result = sdmmc_format_card();
+    /* A stopped format left the card as it was. */
+    if (mounted == 1 && (result == 0 || g_stop_flag) && sdmmc_mount() != 0)
+        result = -1;
+    return result;
 }
 
 /* dosfsck writes its repairs to the device beneath any mounted filesystem,
@@ -227,7 +246,7 @@ static int sdmmc_card_mount_state(void)
  * boot sector): a read-only second check tells the two apart. */
 static int sdmmc_repair_disk(void)
 {
-    if (sdmmc_init() != 0)
+    if (sdmmc_init() != 0 || sdmmc_stop_requested("repair"))
         return -1;
     int result = -1;
     int mounted = sdmmc_card_mount_state();

@@ -347,14 +347,14 @@ TEST(SdmmcMount, AnIgnoredChildSignalFromTheParentDoesNotFailTheCommands)
     EXPECT_EQ(error_lines(r.err), "");
 }
 
-TEST(SdmmcFormat, CtrlCWhileFdiskWaitsLeavesTheCardAsItWas)
+TEST(SdmmcFormat, CtrlCWhileFdiskWaitsLeavesTheCardAsItWasAndStartsNoRepairOrFill)
 {
     Camsim cam;
     insert_card(cam, "card.img", 40);
     // As Ctrl-C at a terminal: the signal reaches fdisk and the tool alike.
     CamsimResult r = cam.run(
         kWaitFor + "mkdosfs -F 32 -i 12345678 /dev/mmcblk0 > /dev/null\n"
-                   "setsid sh -c 'echo $$ > /tmp/group; exec debug -M sdmmc -f -F' > /tmp/out &\n"
+                   "setsid sh -c 'echo $$ > /tmp/group; exec debug -M sdmmc -f -r -F' > /tmp/out &\n"
                    "tool=$!\n"
                    "wait_for 'pgrep -x fdisk > /dev/null'\n"
                    "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
@@ -362,9 +362,21 @@ TEST(SdmmcFormat, CtrlCWhileFdiskWaitsLeavesTheCardAsItWas)
                    "blkid -p -o value -s UUID /dev/mmcblk0\n",
         120);
     EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format stopped!\n"
-                     "Sd/mmc filling stopped!\n1234-5678\n");
+                     "Sd/mmc repair stopped!\nSd/mmc filling stopped!\n1234-5678\n");
     EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n") +
+                                      error_line("sdmmc_init_param", "sdmmc repair disk faild!\n") +
                                       error_line("sdmmc_init_param", "sdmmc filling disk faild!\n"));
+}
+
+TEST(SdmmcFormat, AMountedCardIsUnmountedForTheFormatAndMountedAgainWithTheNewFilesystem)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -m; echo old > /mnt/mmc/old\n"
+                                            "debug -M sdmmc -f > /dev/null\n"
+                                            "ls -A /mnt/mmc; grep -c ' /mnt/mmc ' /proc/mounts\n");
+    EXPECT_EQ(r.out, "1\n");
+    EXPECT_EQ(error_lines(r.err), "");
 }
 
 } // namespace

@@ -60,7 +60,14 @@ protected:
               "grep -c ' /mnt/mmc ' /proc/mounts > $CAMSIM_DIR/mounts\n" +
               kRecordCard + "run_case info debug -M sdmmc -i\n" + kStatfsTo + "statfs\n" +
               "run_case speed debug -M sdmmc -s\n"
-              "ls -A /mnt/mmc > $CAMSIM_DIR/left\n");
+              "ls -A /mnt/mmc > $CAMSIM_DIR/left\n"
+              // Formatting the mounted card: what is then written through
+              // the mount must land in the new filesystem whole.
+              "echo old > /mnt/mmc/old\n"
+              "run_case reformat debug -M sdmmc -f\n"
+              "ls -A /mnt/mmc > $CAMSIM_DIR/reformat_left\n"
+              "echo probe > /mnt/mmc/probe; umount /mnt/mmc\n"
+              "dosfsck -n /dev/mmcblk0 > $CAMSIM_DIR/reformat_fsck 2>&1\n");
     }
 };
 
@@ -101,6 +108,19 @@ TEST_F(VmSdmmcCard, SpeedTestFillsTheCardThenLeavesNoTestFile)
     EXPECT_EQ(count_of(r.err, "records in"), 2) << r.err;
     EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
     EXPECT_EQ(cam_->read_file("left"), "");
+}
+
+TEST_F(VmSdmmcCard, FormatOfAMountedCardMountsTheNewFilesystemInsteadOfWritingOverIt)
+{
+    CamsimResult r = cam_->case_result("reformat");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(error_lines(r.err), "") << r.err;
+    EXPECT_EQ(cam_->read_file("reformat_left"), "");
+    // BusyBox's mkdosfs writes a label dosfsck finds invalid; nothing else
+    // may be wrong, and the probe file must be there whole.
+    std::string fsck = cam_->read_file("reformat_fsck");
+    EXPECT_EQ(fsck.find("Truncating"), std::string::npos) << fsck;
+    EXPECT_NE(fsck.find("/dev/mmcblk0: 1 files, 2/"), std::string::npos) << fsck;
 }
 
 class VmSdmmcFill : public VmSuite {

@@ -218,6 +218,23 @@ static int sdmmc_format_card(void)
     return -1;
 }
 
+/* Takes the card off the mount point before a command that writes the
+ * device beneath its filesystem: 0 when it was not mounted, 1 when it was
+ * unmounted (to be mounted again after), -1 when it is mounted elsewhere,
+ * which the caller's error line reports, or cannot be unmounted. */
+static int sdmmc_unmount_card(const char *func, int line, const char *not_done)
+{
+    int mounted = sdmmc_card_mount_state();
+    if (mounted < 0) {
+        report_error_at(OSA_sourceName(__FILE__), func, line, "%s is mounted elsewhere, not %s\n",
+                        g_sdmmc_device, not_done);
+        return -1;
+    }
+    if (mounted == 1 && OSA_system("umount " SDMMC_MOUNT_POINT) != 0)
+        return -1;
+    return mounted;
+}
+
 /* A filesystem still mounted on the card would go on writing its old FAT
  * over the new one: the card is taken off the mount point for the format
  * and mounted again after, as it was, with the new filesystem. */
@@ -225,12 +242,8 @@ static int sdmmc_format_disk(void)
 {
     if (sdmmc_init() != 0 || sdmmc_stop_requested("format"))
         return -1;
-    int mounted = sdmmc_card_mount_state();
-    if (mounted < 0) {
-        report_error("%s is mounted elsewhere, not formatted\n", g_sdmmc_device);
-        return -1;
-    }
-    if (mounted == 1 && OSA_system("umount " SDMMC_MOUNT_POINT) != 0)
+    int mounted = sdmmc_unmount_card(__func__, __LINE__, "formatted");
+    if (mounted < 0)
         return -1;
     int result = sdmmc_format_card();
     /* A stopped format left the card as it was. */
@@ -249,10 +262,8 @@ static int sdmmc_repair_disk(void)
     if (sdmmc_init() != 0 || sdmmc_stop_requested("repair"))
         return -1;
     int result = -1;
-    int mounted = sdmmc_card_mount_state();
-    if (mounted < 0) {
-        report_error("%s is mounted elsewhere, not checked\n", g_sdmmc_device);
-    } else if (mounted == 0 || OSA_system("umount " SDMMC_MOUNT_POINT) == 0) {
+    int mounted = sdmmc_unmount_card(__func__, __LINE__, "checked");
+    if (mounted >= 0) {
         char cmd[256];
         snprintf(cmd, sizeof cmd, "time dosfsck -a -v -V %s", g_sdmmc_device);
         int status = OSA_system(cmd);

@@ -7,6 +7,7 @@
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "osa.h"
@@ -126,17 +127,27 @@ int OSA_logOpen(void)
 }
 
 /* Appends the whole record or nothing: a record cut short by a full flash
- * would shift every later record of the shared file for its readers. */
+ * would shift every later record of the shared file for its readers. A
+ * record the flash has no room for is not begun, since cutting it back
+ * takes room too on a flash filesystem (JFFS2 writes a node for it). */
 static int osa_log_append(const void *data, uint32_t length)
 {
     struct stat st;
+    struct statvfs fs;
     if (fstat(g_osa_log.fd, &st) != 0) {
+        perror("write log");
+        return -1;
+    }
+    if (fstatvfs(g_osa_log.fd, &fs) == 0 && (uint64_t)fs.f_bfree * fs.f_frsize < length) {
+        errno = ENOSPC;
         perror("write log");
         return -1;
     }
     if (OSA_writeAll(g_osa_log.fd, data, length) != 0) {
         int saved = errno;
-        if (ftruncate(g_osa_log.fd, st.st_size) != 0)
+        struct stat now;
+        int grown = fstat(g_osa_log.fd, &now) != 0 || now.st_size != st.st_size;
+        if (grown && ftruncate(g_osa_log.fd, st.st_size) != 0)
             report_error("%s: a cut record is left at byte %lld\n", g_osa_log.path,
                          (long long)st.st_size);
         errno = saved;

@@ -1,7 +1,8 @@
 // camera_test.cpp - the tool on the emulated camera without a card: the
 // framework under BusyBox's sh, the cpu monitor on the guest kernel's two
 // processors, the guarded log and the shared-memory records on the Arm64
-// kernel, the databases on the guest's flash, and the empty card slot.
+// kernel, the databases on JFFS2 on the flash, the flash's partitions as
+// the camera has them, and the empty card slot.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,7 +38,9 @@ protected:
                  "run_case db_write debug -M db -e \"update ports set port=8554 where name='rtsp'\"\n"
                  "run_case db_read debug -M db -s \"select * from ports where name='rtsp'\"\n"
                  "run_case sdmmc debug -M sdmmc " + kNoCardArgs + "\n"
-                 "rm -rf /mnt/nand\n"
+                 "cat /proc/mtd > $CAMSIM_DIR/proc_mtd\n"
+                 "run_case mtd debug -M mtd -b 1\n"
+                 "umount /mnt/nand && rmdir /mnt/nand\n"
                  "run_case no_flash debug -M gpio -w 1 -d 1\n");
     }
 };
@@ -137,6 +140,19 @@ TEST_F(VmCamera, DatabaseChangeOnTheFlashIsSeenByTheNextRun)
     EXPECT_EQ(r.status, 0);
     r = cam_->case_result("db_read");
     EXPECT_EQ(r.out, kCvdbLine + "Query Result: \nname            port            \nrtsp            8554\n \n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanFindsNoBadBlock)
+{
+    EXPECT_EQ(cam_->read_file("proc_mtd"), "dev:    size   erasesize  name\n"
+                                           "mtd0: 00100000 00020000 \"boot\"\n"
+                                           "mtd1: 00400000 00020000 \"kernel\"\n"
+                                           "mtd2: 07b00000 00020000 \"rootfs\"\n"
+                                           "mtd3: 01000000 00040000 \"nand\"\n"
+                                           "mtd4: 01000000 00040000 \"nand2\"\n");
+    CamsimResult r = cam_->case_result("mtd");
+    EXPECT_EQ(r.out, "\nTotal bad block : 0\n");
     EXPECT_EQ(r.err, "");
 }
 

@@ -1,0 +1,64 @@
+# 20-modules.sh - the kernel modules of the camera's flash that Debian's
+# arm64 kernel does not ship, built out of tree into $cache/modules, sourced
+# by camvm's preparation: the raw NAND core and its simulator (nand,
+# nandsim), the partition parser that names the partitions (cmdlinepart),
+# and the CFI NOR flash drivers for the emulator's flash (cfi_probe,
+# cfi_cmdset_0001 and their helpers, physmap). Their sources come from
+# Debian's linux-source package of the guest kernel's version and are built
+# against its headers with the cross compiler; Debian's kernel does not
+# enforce module signatures.
+
+camvm_build_modules() {
+    local out=$cache/modules tmp=$cache/modules.tmp key deb version series headers src
+    deb=$(ls "$cache"/debs/linux-image-*.deb)
+    version=$(dpkg-deb -f "$deb" Version)
+    key=$( (echo "$version"; cat "${BASH_SOURCE[0]}") | sha256sum | cut -c1-16)
+    [ "$(cat "$out/key" 2>/dev/null)" = "$key" ] && return 0
+    command -v aarch64-linux-gnu-gcc-12 >/dev/null && command -v make >/dev/null && command -v xz >/dev/null ||
+        die "building the kernel modules needs make, xz and aarch64-linux-gnu-gcc-12 (tools/install-deps installs them)"
+    echo "camvm: building the flash's kernel modules for the guest's kernel $version in $out" >&2
+    rm -rf "$tmp"
+    mkdir -p "$tmp/root" "$tmp/build" "$tmp/out"
+    for deb in "$cache"/debs/build/linux-headers-*.deb "$cache"/debs/build/linux-kbuild-*.deb; do
+        dpkg-deb -x "$deb" "$tmp/root" || die "cannot unpack $deb"
+    done
+    headers=$(ls -d "$tmp"/root/usr/src/linux-headers-*-arm64)
+    # The headers' Makefile includes the common tree by its installed path.
+    sed -i "s|/usr/src/|$tmp/root/usr/src/|" "$headers/Makefile"
+    series=$(ls "$tmp/root/usr/lib" | sed -n 's/^linux-kbuild-//p')
+    src=linux-source-$series/drivers/mtd
+    local members=(
+        "$src"/nand/raw/{nand_base,nand_legacy,nand_bbt,nand_timings,nand_ids,nand_onfi,nand_jedec}.c
+        "$src"/nand/raw/{nand_amd,nand_esmt,nand_hynix,nand_macronix,nand_micron,nand_samsung,nand_toshiba}.c
+        "$src"/nand/raw/{nandsim.c,internals.h}
+        "$src"/parsers/cmdlinepart.c
+        "$src"/chips/{cfi_probe.c,cfi_util.c,gen_probe.c,cfi_cmdset_0001.c,fwh_lock.h}
+        "$src"/maps/{physmap-core.c,physmap-bt1-rom.h,physmap-gemini.h,physmap-ixp4xx.h,physmap-versatile.h}
+    )
+    # Only these files of the 140 MB source: still a full pass over it.
+    dpkg-deb --fsys-tarfile "$cache"/debs/build/linux-source-*.deb |
+        tar -xO "./usr/src/linux-source-$series.tar.xz" | xz -dc |
+        tar -x -C "$tmp" "${members[@]}" || die "cannot unpack the kernel's source"
+    cp "${members[@]/#/$tmp/}" "$tmp/build/"
+    # The NOR drivers' options come from the kernel's configuration
+    # (CONFIG_MTD_CFI is off there); physmap takes its flash from the
+    # device tree that QEMU's virt board writes.
+    cat >"$tmp/build/Kbuild" <<'KBUILD'
+obj-m := nand.o nandsim.o cmdlinepart.o cfi_probe.o cfi_util.o gen_probe.o cfi_cmdset_0001.o physmap.o
+nand-y := nand_base.o nand_legacy.o nand_bbt.o nand_timings.o nand_ids.o nand_onfi.o nand_jedec.o \
+	nand_amd.o nand_esmt.o nand_hynix.o nand_macronix.o nand_micron.o nand_samsung.o nand_toshiba.o
+physmap-y := physmap-core.o
+CFLAGS_physmap-core.o := -DCONFIG_MTD_PHYSMAP_OF=1
+KBUILD
+    timeout 600 make -C "$headers" M="$tmp/build" ARCH=arm64 CROSS_COMPILE=aarch64-linux-gnu- \
+        -j"$(nproc)" modules >"$tmp/make.log" 2>&1 || {
+        tail -n 20 "$tmp/make.log" >&2
+        die "building the kernel modules failed (the whole log: $tmp/make.log)"
+    }
+    cp "$tmp"/build/*.ko "$tmp/out/"
+    rm -rf "$out"
+    mv "$tmp/out" "$out"
+    echo "$key" >"$out/key"
+    rm -rf "$tmp"
+}
+camvm_build_modules

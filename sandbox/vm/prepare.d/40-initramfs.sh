@@ -1,0 +1,101 @@
+# 40-initramfs.sh - the guest's kernel and base initramfs, sourced by
+# camvm's preparation: everything but a run's own files, from the packages
+# ($cache/debs) and the built modules ($cache/modules), into $cache/vmlinuz
+# and $cache/base.cpio.
+
+# Kernel modules the camera needs beyond the kernel's built-in drivers,
+# loaded at boot in this order, each after what it depends on: the virtio
+# PCI transport, the serial ports back to camvm, 9p for the shared
+# directories, the SD host controller, the card's filesystem with the code
+# pages it mounts with (FAT's default iocharset is ascii), the IIO bus the
+# ADC's files belong to, and the flash: the raw NAND core, the CFI command
+# set that the probe looks up by name, the probe, the block devices JFFS2
+# mounts and JFFS2 itself.
+camvm_modules=(virtio_pci virtio_console 9pnet_virtio 9p sdhci-pci vfat nls_cp437 nls_ascii industrialio
+    nand cfi_cmdset_0001 cfi_probe mtdblock jffs2)
+# Loaded by the guest's init with the run's parameters (partitions, bad
+# blocks), once the above are in.
+camvm_flash_modules=(cmdlinepart nandsim physmap)
+
+# Prints "NAME FILE" for each module, in an order that loads each after
+# what it depends on (the kernel package ships no modules.dep; each module
+# names its dependencies in its .modinfo section). The trees are searched
+# in order.
+camvm_module_order() {
+    local m f
+    declare -A path=() done_=()
+    while IFS= read -r f; do
+        m=${f##*/}
+        m=${m%.ko}
+        m=${m//-/_}
+        [ -n "${path[$m]:-}" ] || path[$m]=$f
+    done < <(find "$@" -name '*.ko')
+    camvm_visit() {
+        local name=${1//-/_} deps d
+        [ -n "${done_[$name]:-}" ] && return 0
+        [ -n "${path[$name]:-}" ] || die "the kernel has no module $1"
+        deps=$(tr '\0' '\n' <"${path[$name]}" | sed -n 's/^depends=//p' | head -1)
+        for d in ${deps//,/ }; do camvm_visit "$d"; done
+        done_[$name]=1
+        echo "$name ${path[$name]}"
+    }
+    for m in "${camvm_modules[@]}" "${camvm_flash_modules[@]}"; do camvm_visit "$m"; done
+}
+
+camvm_build_base() {
+    local key stage x kver name file order
+    # Bump the layout number when this piece changes what it puts in.
+    key=$( (echo "layout 3 ${camvm_modules[*]} ${camvm_flash_modules[*]}"
+        cat "$cache/debs/complete" "$cache/modules/key" "$vm_dir/init") | sha256sum | cut -c1-16)
+    [ -f "$cache/base.cpio" ] && [ -f "$cache/vmlinuz" ] && [ "$(cat "$cache/base.key" 2>/dev/null)" = "$key" ] &&
+        return 0
+    echo "camvm: building the guest's initramfs in $cache" >&2
+    x=$cache/extract stage=$cache/base
+    rm -rf "$x" "$stage" "$cache/base.cpio" "$cache/base.key"
+    mkdir -p "$x" "$stage"
+    for deb in "$cache"/debs/*.deb; do
+        dpkg-deb -x "$deb" "$x" || die "cannot unpack $deb"
+    done
+    kver=$(ls "$x/lib/modules")
+    [ -f "$x/boot/vmlinuz-$kver" ] || die "no kernel image in the kernel package"
+    cp "$x/boot/vmlinuz-$kver" "$cache/vmlinuz.tmp"
+    mv "$cache/vmlinuz.tmp" "$cache/vmlinuz"
+
+    mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,usr/lib/camsim,lib/modules,etc/camvm,proc,sys,dev,tmp,mnt,opt/app,root,run}
+    # BusyBox is the shell and every applet; its links are made at boot
+    # (it cannot run on the host to list them).
+    cp "$x/bin/busybox" "$stage/bin/busybox"
+    ln -s busybox "$stage/bin/sh"
+    # dosfsck from dosfstools: BusyBox has none. Its mkdosfs is not taken:
+    # the camera's is BusyBox's.
+    cp "$x/sbin/fsck.fat" "$stage/sbin/fsck.fat"
+    ln -s fsck.fat "$stage/sbin/dosfsck"
+    # The C runtime: the loader and glibc's libraries, libgcc_s.
+    cp -a "$x/lib/ld-linux-aarch64.so.1" "$stage/lib/"
+    mkdir -p "$stage/lib/aarch64-linux-gnu"
+    cp -a "$x"/lib/aarch64-linux-gnu/*.so* "$stage/lib/aarch64-linux-gnu/"
+    # The code pages dosfsck converts names with (it warns on every run
+    # without them).
+    local gconv=usr/lib/aarch64-linux-gnu/gconv
+    mkdir -p "$stage/$gconv"
+    cp -a "$x/$gconv"/gconv-modules* "$x/$gconv/IBM437.so" "$x/$gconv/IBM850.so" "$stage/$gconv/"
+    order=$(camvm_module_order "$cache/modules" "$x/lib/modules/$kver") || exit 125
+    : >"$stage/etc/camvm/modules"
+    while read -r name file; do
+        cp "$file" "$stage/lib/modules/$name.ko"
+        case " ${camvm_flash_modules[*]} " in
+        *" $name "*) ;;
+        *) echo "$name" >>"$stage/etc/camvm/modules" ;;
+        esac
+    done <<<"$order"
+    printf 'root:x:0:0:root:/root:/bin/sh\n' >"$stage/etc/passwd"
+    printf 'root:x:0:\ntty:x:5:\n' >"$stage/etc/group"
+    cp "$vm_dir/init" "$stage/init"
+    chmod 755 "$stage/init"
+    # Uncompressed: the kernel unpacks it faster than it would inflate it.
+    (cd "$stage" && find . -mindepth 1 | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$cache/base.cpio.tmp"
+    mv "$cache/base.cpio.tmp" "$cache/base.cpio"
+    echo "$key" >"$cache/base.key"
+    rm -rf "$x" "$stage"
+}
+camvm_build_base

@@ -156,17 +156,23 @@ TEST(Ir, ARecordThatDoesNotFitTheFlashLeavesTheLogAsItWasAndIsReported)
 {
     Camsim cam;
     // Two pages of flash: one holds another file, the other the log, whose
-    // 3500 bytes leave room for 596 bytes of the 1024-byte record.
+    // 3500 bytes leave room for 596 bytes of the 1024-byte record. Then a
+    // free page, but a file size limit (8 blocks of 512 bytes) that stops
+    // the write after those 596 bytes: they are cut off again.
     CamsimResult r = cam.run("mount -t tmpfs -o size=8k nand /mnt/nand\n"
                              "head -c 4096 /dev/zero > /mnt/nand/other\n"
                              "head -c 3500 /dev/zero | tr '\\0' x > /mnt/nand/debug.log\n"
                              "debug -M ir -t 1 -d 1 > /dev/null; echo \"status $?\"\n"
+                             "wc -c < /mnt/nand/debug.log; tr -d x < /mnt/nand/debug.log | wc -c\n"
+                             "rm /mnt/nand/other; : > /mnt/nand/cvdb.db; trap '' XFSZ\n"
+                             "(ulimit -f 8; debug -M ir -t 1 -d 1 > /dev/null)\n"
                              "wc -c < /mnt/nand/debug.log; tr -d x < /mnt/nand/debug.log | wc -c\n");
-    EXPECT_EQ(r.out, "status 0\n3500\n0\n");
+    EXPECT_EQ(r.out, "status 0\n3500\n0\n3500\n0\n");
     EXPECT_EQ(without_line_numbers(r.err),
               " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db from /opt/app/cvdb.db "
               "failed: No space left on device\n"
-              "write log: No space left on device\n");
+              "write log: No space left on device\n"
+              "write log: File too large\n");
 }
 
 TEST(Ir, ARejectedOptionPrintsItsErrorAndTheUsageAndExitsWith255)

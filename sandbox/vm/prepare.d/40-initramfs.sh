@@ -61,7 +61,7 @@ camvm_build_base() {
     cp "$x/boot/vmlinuz-$kver" "$cache/vmlinuz.tmp"
     mv "$cache/vmlinuz.tmp" "$cache/vmlinuz"
 
-    mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,usr/lib/camsim,lib/modules,etc/camvm,proc,sys,dev,tmp,mnt,opt/app,root,run}
+    mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,lib/modules,etc/camvm,proc,sys,dev,tmp,mnt,opt/app,root,run}
     # BusyBox is the shell and every applet; its links are made at boot
     # (it cannot run on the host to list them).
     cp "$x/bin/busybox" "$stage/bin/busybox"

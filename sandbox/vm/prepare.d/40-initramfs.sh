@@ -44,9 +44,7 @@ camvm_module_order() {
 
 camvm_build_base() {
     local key stage x kver name file order
-    # Bump the layout number when this piece changes what it puts in.
-    key=$( (echo "layout 3 ${camvm_modules[*]} ${camvm_flash_modules[*]}"
-        cat "$cache/debs/complete" "$cache/modules/key" "$vm_dir/init") | sha256sum | cut -c1-16)
+    key=$(cat "${BASH_SOURCE[0]}" "$cache/debs/complete" "$cache/modules/key" "$vm_dir/init" | sha256sum | cut -c1-16)
     [ -f "$cache/base.cpio" ] && [ -f "$cache/vmlinuz" ] && [ "$(cat "$cache/base.key" 2>/dev/null)" = "$key" ] &&
         return 0
     echo "camvm: building the guest's initramfs in $cache" >&2

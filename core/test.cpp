@@ -141,6 +141,11 @@ int test_init(void)
     signal(SIGINT, test_signal_handler);
     signal(SIGQUIT, test_signal_handler);
     signal(SIGTERM, test_signal_handler);
+    /* A dropped session is a stop request too, so that a step in progress
+     * ends cleanly; under nohup the hang-up stays ignored, as asked. */
+    struct sigaction hangup;
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
+        signal(SIGHUP, test_signal_handler);
     restore_default_databases();
     int status = OSA_init();
     status |= OSA_logInit();

@@ -63,6 +63,11 @@ inline const std::string kFormatCard0 = "mkdosfs -F 32 /dev/mmcblk0 > /dev/null\
 inline const std::string kWaitFor =
     "wait_for() { n=0; until eval \"$1\"; do n=$((n+1)); [ $n -lt 400 ] || return 1; sleep 0.05; done; }\n";
 
+// For signals as a terminal sends them, to the tool's whole process group:
+// setsid sh -c "$kInGroup" sh COMMAND... keeps the group's number in
+// /tmp/group.
+inline const std::string kInGroup = "echo $$ > /tmp/group; exec \"$@\"";
+
 // Figures of the mounted card as statfs gives them: block size, blocks, free blocks.
 inline const std::string kStatfsTo = "stat -f -c '%s %b %f' /mnt/mmc > $CAMSIM_DIR/";
 

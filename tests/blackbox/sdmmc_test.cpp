@@ -268,10 +268,6 @@ TEST(SdmmcSpeed, WritesAndReadsBackThenLeavesNoTestFile)
     EXPECT_EQ(flushes(cam), 1);
 }
 
-// As Ctrl-C at a terminal: the signal goes to the tool's process group,
-// started by: setsid sh -c "$kInGroup" sh COMMAND...
-const std::string kInGroup = "echo $$ > /tmp/group; exec \"$@\"";
-
 TEST(SdmmcSpeed, AStopDuringTheWriteStillRemovesTheTestFile)
 {
     Camsim cam;

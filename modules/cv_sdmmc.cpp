@@ -222,10 +222,10 @@ static dev_t sdmmc_whole_disk(dev_t device)
     return ok ? makedev(maj, min) : device;
 }
 
-/* The block device behind one line of /proc/self/mountinfo ("ID PARENT
- * MAJ:MIN ROOT POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS"), or
- * 0. A filesystem with no device of its own (major 0) is known by the
- * device node it names as its source. */
+/* Reads one line of /proc/self/mountinfo ("ID PARENT MAJ:MIN ROOT POINT
+ * OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS"); m->device is the block
+ * device behind it, or 0. A filesystem with no device of its own (major 0)
+ * is known by the device node it names as its source. */
 static int sdmmc_parse_mount(char *line, SdmmcMount *m)
 {
     char *field[32];
@@ -294,9 +294,10 @@ static int sdmmc_find_card_mounts(SdmmcCardMounts *found, const char *func, int 
     return 0;
 }
 
-/* The card found mounted somewhere by name was neither detected nor
- * locked; the tests need it on the mount point itself, or they would
- * measure and fill the camera's own filesystem beneath it. */
+/* 0 when the mount point shows the card itself; else a line says where
+ * the card is. Beneath the mount point lies the camera's own filesystem.
+ * A card that sdmmc_mount found mounted by name is detected and locked
+ * here. */
 static int sdmmc_check_mount_point(const char *func, int line)
 {
     SdmmcCardMounts found;
@@ -351,23 +352,14 @@ static const char *sdmmc_node_of(const SdmmcMount *m)
 }
 
 /* Puts node back on the mount point with the options the card's mount
- * had: a write-protected card stays read-only. */
+ * had: a write-protected card stays read-only. The kernel writes them
+ * without quotes; one that has any is not handed to the shell. */
 static int sdmmc_mount_again(const char *node, const SdmmcMount *was)
 {
-    char cmd[1280];
-    size_t n = (size_t)snprintf(cmd, sizeof cmd, "mount -t vfat %s " SDMMC_MOUNT_POINT " -o '", node);
-    for (const char *p = was->options; *p != '\0' && n + 8 < sizeof cmd; p++) {
-        if (*p == '\'') {
-            memcpy(cmd + n, "'\\''", 4);
-            n += 4;
-        } else {
-            cmd[n++] = *p;
-        }
-    }
-    if (n + 2 > sizeof cmd - 1)
+    if (strchr(was->options, '\'') != nullptr)
         return -1;
-    cmd[n++] = '\'';
-    cmd[n] = '\0';
+    char cmd[1024];
+    snprintf(cmd, sizeof cmd, "mount -t vfat %s " SDMMC_MOUNT_POINT " -o '%s'", node, was->options);
     return OSA_system(cmd) == 0 ? 0 : -1;
 }
 

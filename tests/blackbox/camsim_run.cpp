@@ -185,11 +185,6 @@ CamsimResult Camsim::run(const std::string &script, int timeout_sec) const
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        // The camera's programs start with the standard three alone: a test
-        // of a descriptor limit counts on it.
-        for (int fd : {in, out, err})
-            if (fd > 2)
-                close(fd);
         // A process group of its own, so that a test's kill reaches it alone.
         setpgid(0, 0);
         std::vector<char *> argv;

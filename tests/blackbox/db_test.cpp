@@ -190,12 +190,23 @@ TEST(DbFailure, MissingDatabaseFileFailsEveryStatementWithItsOwnLines)
 TEST(DbFailure, AStatementLostForWantOfFileDescriptorsIsReportedWithTheLibrarysResult)
 {
     Camsim cam;
-    // Five descriptors: the standard three, the database and the lock
-    // file; none is left for the statement's journal.
-    CamsimResult r = cam.run(prepare_cvdb("select 1") + "prlimit --nofile=5 " +
-                             debug_command({"-M", "db", "-e", "insert into ports values('ssh', 22)"}) +
-                             "; echo \"status $?\"; sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports "
-                             "where name = 'ssh'\"");
+    // Once the tool waits for the lock, with the database and the lock file
+    // open, its descriptor limit is lowered to what it holds: none is left
+    // for the statement's journal. (Set from outside: under an emulator the
+    // tool's process holds the emulator's descriptors too.)
+    CamsimResult r = cam.run(
+        prepare_cvdb("select 1") +
+        "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out; i=0;"
+        "  while [ ! -e /tmp/go ] && [ $i -lt 1200 ]; do i=$((i + 1)); sleep 0.05; done' & holder=$!\n"
+        "i=0; until grep -q locked /tmp/holder.out 2>/dev/null; do"
+        "  i=$((i + 1)); [ $i -lt 1200 ] || exit 9; sleep 0.05; done\n" +
+        debug_command({"-M", "db", "-e", "insert into ports values('ssh', 22)"}) + " & pid=$!\n"
+        "i=0; until ls -l /proc/$pid/fd 2>/dev/null | grep -q /tmp/db.fl; do"
+        "  i=$((i + 1)); [ $i -lt 1200 ] || exit 9; sleep 0.05; done\n"
+        "n=0; while [ -e /proc/$pid/fd/$n ]; do n=$((n + 1)); done\n"
+        "prlimit --pid $pid --nofile=$n:$n; touch /tmp/go; wait $pid; echo \"status $?\"; wait $holder\n"
+        "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'ssh'\"\n",
+        120);
     EXPECT_EQ(r.out, std::string("1\n") + kCvdbLine +
                          "End execute: 'insert into ports values('ssh', 22)' \nstatus 0\n0\n");
     EXPECT_EQ(without_line_numbers(r.err),

@@ -170,21 +170,24 @@ TEST(PlatformLibs, ALibraryLackingACallTheModuleNeverMakesDoesNotStopIt)
     EXPECT_EQ(r.err, baseline.err);
 }
 
-TEST(PlatformLibs, TheCheckedFileIsTheOneTheLoaderWouldTakeFirst)
+TEST(PlatformLibs, TheCheckedFileIsTheOneTheLoaderWouldTake)
 {
-    // LD_LIBRARY_PATH comes before the tool's RUNPATH; a library there of
-    // another machine the loader passes over for the next one.
+    // Along LD_LIBRARY_PATH, the loader passes over a library of another
+    // machine and takes the next one, whole or not.
     Camsim cam;
+    cam.option("--no-lib", "libcvdb.so");
     const std::string db = stand_in("libcvdb.so");
-    const std::string cut = cam.scratch() + "/cut", other = cam.scratch() + "/other";
-    mkdir(cut.c_str(), 0755);
-    mkdir(other.c_str(), 0755);
-    write_whole_file(cut + "/libcvdb.so", cut_short(db));
-    write_whole_file(other + "/libcvdb.so", of_another_machine(db));
-    CamsimResult r = cam.run("LD_LIBRARY_PATH=" + cut + ":" + other + " debug -M db -t; echo \"status $?\"\n"
-                             "LD_LIBRARY_PATH=" + other + " debug -M db -t >/dev/null; echo \"status $?\"\n");
+    std::string dirs[3];
+    const std::string contents[3] = {of_another_machine(db), cut_short(db), db};
+    for (int i = 0; i < 3; i++) {
+        dirs[i] = cam.scratch() + "/" + std::to_string(i);
+        mkdir(dirs[i].c_str(), 0755);
+        write_whole_file(dirs[i] + "/libcvdb.so", contents[i]);
+    }
+    CamsimResult r = cam.run("LD_LIBRARY_PATH=" + dirs[0] + ":" + dirs[1] + " debug -M db -t; echo \"status $?\"\n"
+                             "LD_LIBRARY_PATH=" + dirs[0] + ":" + dirs[2] + " debug -M db -t >/dev/null; echo \"status $?\"\n");
     EXPECT_EQ(r.out, "status 255\nstatus 0\n");
-    EXPECT_EQ(without_line_numbers(r.err), load_error("libcvdb.so", cut + "/libcvdb.so: truncated"));
+    EXPECT_EQ(without_line_numbers(r.err), load_error("libcvdb.so", dirs[1] + "/libcvdb.so: truncated"));
 }
 
 TEST(PlatformLibs, HelpNeverStopsOnAMissingLibrary)

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include "debug.h"
-#include "platform_libs.h"
 
 char g_prog_name[256];
 char g_module_name[64];
@@ -227,7 +226,10 @@ int scan_main_options(int argc, char **argv)
 
 int test_run(int argc, char **argv)
 {
-    platform_libs_open_for_module(g_module_name);
+    const ModuleDesc *m = find_module(g_module_name);
+    /* The library's error line tells why the module did not run. */
+    if (m && strcmp(m->name, g_module_name) == 0 && open_module_calls(m->calls, 0) != 0)
+        exit(-1);
     return run_module(g_module_name, argc, argv);
 }
 

@@ -48,6 +48,7 @@ enum { SDMMC_OPT_INIT = 1 };
 /* Its place in the module table, and the name its usage is printed under. */
 static const uint8_t sdmmc_module_id = 10;
 
+static const char sdmmc_short_options[] = "M:n:z:isrfFm";
 static const struct option sdmmc_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"filenum", required_argument, nullptr, 'n'},
@@ -626,7 +627,7 @@ static int sdmmc_init_param(int argc, char **argv)
 {
     int c;
     optind = 0;
-    while ((c = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, sdmmc_short_options, sdmmc_options, nullptr)) != -1) {
         switch (c) {
         case 'M':
             break;
@@ -681,8 +682,34 @@ static int sdmmc_init_param(int argc, char **argv)
     return 0;
 }
 
+/* Only the format frees the caches: the card's other actions run on a
+ * system library without that call, or without the library. */
+static const ModuleCall sdmmc_calls[] = {
+    {"cv_free_system_caches", 'f'},
+    {nullptr, 0},
+};
+
+/* Whether an option acted on (up to the first unknown one) is the given
+ * one; getopt's messages are left to the parsing proper. */
+static int sdmmc_option_given(int argc, char **argv, int option)
+{
+    int c, given = 0, saved = opterr;
+    opterr = 0;
+    optind = 0;
+    while (!given && (c = getopt_long(argc, argv, sdmmc_short_options, sdmmc_options, nullptr)) != -1 &&
+           c != '?')
+        given = c == option;
+    opterr = saved;
+    return given;
+}
+
 static int sdmmc_test_main(int argc, char **argv)
 {
+    /* Checked before any option acts, so that a library without the call
+     * stops the run before it has done anything, never between fdisk and
+     * mkdosfs. */
+    if (sdmmc_option_given(argc, argv, 'f') && open_module_calls(sdmmc_calls, 'f') != 0)
+        exit(-1);
     if (sdmmc_init_param(argc, argv) != 0) {
         sdmmc_usage();
         exit(-1);
@@ -690,5 +717,6 @@ static int sdmmc_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_sdmmc_module = {"sdmmc", sdmmc_module_id, sdmmc_test_main, sdmmc_usage, nullptr};
+static ModuleDesc g_sdmmc_module = {"sdmmc", sdmmc_module_id, sdmmc_test_main, sdmmc_usage, nullptr,
+                                    sdmmc_calls};
 DEBUG_MODULE(g_sdmmc_module)

@@ -16,11 +16,15 @@ camvm_modules=(virtio_pci virtio_console 9pnet_virtio 9p sdhci-pci vfat nls_cp43
 # Loaded by the guest's init with the run's parameters (partitions, bad
 # blocks), once the above are in.
 camvm_flash_modules=(cmdlinepart nandsim physmap)
+# Loaded by the guest's init only when camvm is given a --disk: the virtio
+# disk's driver, and the device mapper with its target that records every
+# write (dm-log-writes), which crash tests put between the card and a disk.
+camvm_disk_modules=(virtio_blk dm-log-writes)
 
 # Prints "NAME FILE" for each module, in an order that loads each after
 # what it depends on (the kernel package ships no modules.dep; each module
-# names its dependencies in its .modinfo section). The trees are searched
-# in order.
+# names its dependencies in its .modinfo section), the disk's modules last,
+# after a line "--". The trees are searched in order.
 camvm_module_order() {
     local m f
     declare -A path=() done_=()
@@ -40,6 +44,8 @@ camvm_module_order() {
         echo "$name ${path[$name]}"
     }
     for m in "${camvm_modules[@]}" "${camvm_flash_modules[@]}"; do camvm_visit "$m"; done
+    echo "--"
+    for m in "${camvm_disk_modules[@]}"; do camvm_visit "$m"; done
 }
 
 camvm_build_base() {
@@ -79,11 +85,14 @@ camvm_build_base() {
     cp -a "$x/$gconv"/gconv-modules* "$x/$gconv/IBM437.so" "$x/$gconv/IBM850.so" "$stage/$gconv/"
     order=$(camvm_module_order "$cache/modules" "$x/lib/modules/$kver") || exit 125
     : >"$stage/etc/camvm/modules"
+    : >"$stage/etc/camvm/disk-modules"
+    local list=$stage/etc/camvm/modules
     while read -r name file; do
+        [ "$name" != "--" ] || { list=$stage/etc/camvm/disk-modules; continue; }
         cp "$file" "$stage/lib/modules/$name.ko"
         case " ${camvm_flash_modules[*]} " in
         *" $name "*) ;;
-        *) echo "$name" >>"$stage/etc/camvm/modules" ;;
+        *) echo "$name" >>"$list" ;;
         esac
     done <<<"$order"
     printf 'root:x:0:0:root:/root:/bin/sh\n' >"$stage/etc/passwd"

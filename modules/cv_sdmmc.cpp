@@ -184,6 +184,21 @@ static void sdmmc_flush_caches(void)
     OSA_sleepMsec(1000);
 }
 
+/* The files written on the mounted card go out to it before the fill
+ * reports them: the card is mounted async, and a power cut would lose what
+ * the page cache still held. The directory's fsync then has the card drain
+ * a write cache of its own. */
+static void sdmmc_sync_card(void)
+{
+    int fd = open(SDMMC_MOUNT_POINT, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || syncfs(fd) != 0)
+        sync();
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
 /* One mount of the card or of a partition of it, as the mount table has it. */
 typedef struct SdmmcMount {
     dev_t device;      /* the card's, or its partition's */
@@ -603,6 +618,7 @@ static int sdmmc_filling_disk(void)
         OSA_sleepMsec(1000);
         i++;
     }
+    sdmmc_sync_card();
     OSA_printf("Create total %d files \n", (int)i);
     if (sdmmc_read_figures(&fig, __func__, __LINE__) == 0)
         OSA_printf("Free size = %llu MB \n", (unsigned long long)(fig.free >> 20));

@@ -1,12 +1,15 @@
 // camera_test.cpp - the tool on the emulated camera without a card: the
-// framework under BusyBox's sh, the cpu monitor on the guest kernel's two
-// processors, the guarded log and the shared-memory records on the Arm64
-// kernel, the databases on JFFS2 on the flash, the flash's partitions as
-// the camera has them, and the empty card slot.
+// framework under BusyBox's sh, help without each opened library and a
+// library cut short where the camera keeps them, the cpu monitor on the
+// guest kernel's two processors, the guarded log and the shared-memory
+// records on the Arm64 kernel, the databases on JFFS2 on the flash, the
+// flash's partitions as the camera has them and the bad-block scan's
+// verdicts through the kernel's MTD layer, and the empty card slot.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,30 @@ namespace {
 
 const std::string kRule(80, '*');
 const std::string kCvdbLine = "Current Database File: [/mnt/nand/cvdb.db] \n";
+const std::string kOpenedLibs[] = {"libcvptz.so", "libcvwifi.so", "libcvdb.so", "libcvsys.so"};
+
+std::vector<std::string> module_names()
+{
+    std::istringstream in(DEBUG_MODULE_NAMES);
+    std::vector<std::string> names;
+    for (std::string name; in >> name;)
+        names.push_back(name);
+    return names;
+}
+
+// debug -h for every module, with each opened library taken away in turn
+// from where the camera keeps them.
+std::string help_without_each_library()
+{
+    std::string script;
+    for (const auto &lib : kOpenedLibs) {
+        script += "mv /usr/lib/" + lib + " /tmp/\n";
+        for (const auto &m : module_names())
+            script += "run_case help_" + lib + "_" + m + " debug -h " + m + "\n";
+        script += "mv /tmp/" + lib + " /usr/lib/\n";
+    }
+    return script;
+}
 
 class VmCamera : public VmSuite {
 protected:
@@ -40,6 +67,15 @@ protected:
                  "run_case sdmmc debug -M sdmmc " + kNoCardArgs + "\n"
                  "cat /proc/mtd > $CAMSIM_DIR/proc_mtd\n"
                  "run_case mtd debug -M mtd -b 1\n"
+                 // The kernel partition's node gone, and rootfs's one the
+                 // MTD layer does not serve.
+                 "rm /dev/mtd1 /dev/mtd2; mknod /dev/mtd2 c 1 3\n"
+                 "run_case mtd_partial debug -M mtd -b 1\n" +
+                 help_without_each_library() +
+                 "cp /usr/lib/libcvdb.so /tmp/whole.so\n"
+                 "head -c $(($(wc -c < /tmp/whole.so) / 2)) /tmp/whole.so > /usr/lib/libcvdb.so\n"
+                 "run_case db_cut debug -M db -t\n"
+                 "cp /tmp/whole.so /usr/lib/libcvdb.so\n"
                  "umount /mnt/nand && rmdir /mnt/nand\n"
                  "run_case no_flash debug -M gpio -w 1 -d 1\n");
     }
@@ -69,6 +105,47 @@ TEST_F(VmCamera, UsageHelpAndExitStatusesUnderBusyBoxSh)
                                            "from /opt/app/cvdb.db failed: No such file or directory\n"
                                            " ERROR  (osa_log|OSA_logInit|N): OSA_ipcMakeKey() \n"
                                            " ERROR  (test|main|N): test_init failed!\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(VmCamera, HelpNeverStopsOnAMissingLibraryAndACutLibraryIsNamedSo)
+{
+    const std::string dir_prefix = " ERROR  (platform_libs|platform_lib_open|N): cannot load platform library ";
+    for (const auto &lib : kOpenedLibs) {
+        for (const auto &m : module_names()) {
+            CamsimResult r = cam_->case_result("help_" + lib + "_" + m);
+            std::string help = "debug version: 1.2.0\n" + module_usage(m), err;
+            if (m == "db" && lib == "libcvdb.so") {
+                help = help.substr(0, help.find("Query Result:"));
+                err = dir_prefix + lib + ": " + lib + ": cannot open shared object file: No such file or directory\n";
+            }
+            EXPECT_EQ(r.out, help) << lib << ", " << m;
+            EXPECT_EQ(without_line_numbers(r.err), err) << lib << ", " << m;
+            EXPECT_EQ(r.status, 0) << lib << ", " << m;
+        }
+    }
+    // Found where the loader would find it, among its default directories.
+    CamsimResult r = cam_->case_result("db_cut");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(without_line_numbers(r.err), dir_prefix + "libcvdb.so: /usr/lib/libcvdb.so: truncated\n");
+    EXPECT_EQ(r.status, 255);
+}
+
+TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanSaysWhatItCouldNotAsk)
+{
+    EXPECT_EQ(cam_->read_file("proc_mtd"), "dev:    size   erasesize  name\n"
+                                           "mtd0: 00100000 00020000 \"boot\"\n"
+                                           "mtd1: 00400000 00020000 \"kernel\"\n"
+                                           "mtd2: 07b00000 00020000 \"rootfs\"\n"
+                                           "mtd3: 01000000 00040000 \"nand\"\n"
+                                           "mtd4: 01000000 00040000 \"nand2\"\n");
+    CamsimResult r = cam_->case_result("mtd");
+    EXPECT_EQ(r.out, "\nTotal bad block : 0\n");
+    EXPECT_EQ(r.err, "");
+    r = cam_->case_result("mtd_partial");
+    EXPECT_EQ(r.out, "ioctl MEMGETBADBLOCK failed, /dev/mtd2, error=-1\n"
+                     "\nTotal bad block : 0 (scanned part only: 2 of 5 partitions not fully scanned)\n");
+    EXPECT_EQ(without_line_numbers(r.err), " ERROR  (cv_mtd|cv_badblock_check|N): /dev/mtd1 open failed\n");
     EXPECT_EQ(r.status, 0);
 }
 
@@ -140,19 +217,6 @@ TEST_F(VmCamera, DatabaseChangeOnTheFlashIsSeenByTheNextRun)
     EXPECT_EQ(r.status, 0);
     r = cam_->case_result("db_read");
     EXPECT_EQ(r.out, kCvdbLine + "Query Result: \nname            port            \nrtsp            8554\n \n");
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanFindsNoBadBlock)
-{
-    EXPECT_EQ(cam_->read_file("proc_mtd"), "dev:    size   erasesize  name\n"
-                                           "mtd0: 00100000 00020000 \"boot\"\n"
-                                           "mtd1: 00400000 00020000 \"kernel\"\n"
-                                           "mtd2: 07b00000 00020000 \"rootfs\"\n"
-                                           "mtd3: 01000000 00040000 \"nand\"\n"
-                                           "mtd4: 01000000 00040000 \"nand2\"\n");
-    CamsimResult r = cam_->case_result("mtd");
-    EXPECT_EQ(r.out, "\nTotal bad block : 0\n");
     EXPECT_EQ(r.err, "");
 }
 

@@ -21,10 +21,11 @@
 
 namespace {
 
-bool wait_for_file(const Camsim &cam, const std::string &name, int seconds)
+// Waits until the state directory's file holds text.
+bool wait_for_text(const Camsim &cam, const std::string &name, const std::string &text, int seconds)
 {
     time_t deadline = time(nullptr) + seconds;
-    while (!cam.has_file(name)) {
+    while (cam.read_file(name) != text) {
         if (time(nullptr) > deadline)
             return false;
         usleep(50000);
@@ -85,7 +86,7 @@ protected:
         setenv("PATH", (bin + ":" + path).c_str(), 1);
         pid_t pid = cam.start("echo never");
         setenv("PATH", path.c_str(), 1);
-        EXPECT_TRUE(wait_for_file(cam, "emulator", 150)) << "the emulator did not start";
+        EXPECT_TRUE(wait_for_text(cam, "emulator", "\n", 150)) << "the emulator did not start";
         return pid;
     }
 };
@@ -103,6 +104,15 @@ TEST_F(VmStop, TermAndHangUpEndTheEmulatorAtOnceWith128PlusTheSignal)
     }
 }
 
+TEST_F(VmStop, NothingCamvmStartsOutlivesItsKill)
+{
+    Camsim cam(Sandbox::vm);
+    pid_t pid = start_stalled(cam);
+    kill(pid, SIGKILL);
+    EXPECT_EQ(cam.finish(pid, 15).status, 128 + SIGKILL);
+    EXPECT_EQ(leftovers(cam, pid, 10), std::vector<std::string>{});
+}
+
 // The guest's command counts the SIGINTs that reach it.
 TEST_F(VmStop, FirstInterruptReachesTheCommandASecondEndsTheEmulator)
 {
@@ -110,9 +120,9 @@ TEST_F(VmStop, FirstInterruptReachesTheCommandASecondEndsTheEmulator)
     pid_t pid = cam.start("trap 'echo int >> \"$CAMSIM_DIR/interrupts\"' INT\n"
                           "echo > \"$CAMSIM_DIR/started\"\n"
                           "while :; do sleep 1; done\n");
-    ASSERT_TRUE(wait_for_file(cam, "started", 150)) << cam.finish(pid, 0).err;
+    ASSERT_TRUE(wait_for_text(cam, "started", "\n", 150)) << cam.finish(pid, 0).err;
     kill(pid, SIGINT);
-    EXPECT_TRUE(wait_for_file(cam, "interrupts", 30));
+    EXPECT_TRUE(wait_for_text(cam, "interrupts", "int\n", 30));
     kill(pid, SIGINT);
     CamsimResult r = cam.finish(pid, 30);
     EXPECT_EQ(r.status, 130) << r.err;

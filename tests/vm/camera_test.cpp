@@ -1,7 +1,8 @@
 // camera_test.cpp - the tool on the emulated camera without a card: the
 // framework under BusyBox's sh, the cpu monitor on the guest kernel's two
 // processors, the guarded log and the shared-memory records on the Arm64
-// kernel, the databases on the guest's flash, and the empty card slot.
+// kernel, the databases on the guest's flash, the empty card slot, and a
+// platform library left out and one replaced (camvm --no-lib, --lib).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,24 +22,29 @@ class VmCamera : public VmSuite {
 protected:
     static void SetUpTestSuite()
     {
-        boot({}, "readlink /bin/sh > $CAMSIM_DIR/shell\n"
-                 "grep -c '^cpu[0-9]' /proc/stat > $CAMSIM_DIR/cpus\n"
-                 "run_case usage debug\n"
-                 "run_case help debug -h ir\n"
-                 "run_case bad_option debug -M ir -m 4\n"
-                 // One of the two processors busy all the time.
-                 "run_case cpu sh -c 'while :; do :; done & debug -M cpu -c 3 -d 1; s=$?; kill $!; exit $s'\n"
-                 "cp /tmp/cpulog.txt $CAMSIM_DIR/cpu.log\n"
-                 "run_case ir debug -M ir -t 2 -d 1\n"
-                 "run_case writers sh -c 'camsim_logwriter A 100 1024 & camsim_logwriter B 100 1024 & wait'\n"
-                 "cp /mnt/nand/debug.log $CAMSIM_DIR/debug.log\n"
-                 "run_case pt sh -c 'debug -M pt -f 1 && camsim_shm 7765432'\n"
-                 "run_case adc sh -c 'debug -M adc -N 300 -D 700 && camsim_shm 7665432'\n"
-                 "run_case db_write debug -M db -e \"update ports set port=8554 where name='rtsp'\"\n"
-                 "run_case db_read debug -M db -s \"select * from ports where name='rtsp'\"\n"
-                 "run_case sdmmc debug -M sdmmc " + kNoCardArgs + "\n"
-                 "rm -rf /mnt/nand\n"
-                 "run_case no_flash debug -M gpio -w 1 -d 1\n");
+        insert_cards({});
+        cam_->option("--no-lib", "libcvptz.so");
+        cam_->option("--lib", "libcvwifi.so=/dev/null");
+        start("readlink /bin/sh > $CAMSIM_DIR/shell\n"
+              "grep -c '^cpu[0-9]' /proc/stat > $CAMSIM_DIR/cpus\n"
+              "run_case usage debug\n"
+              "run_case help debug -h ir\n"
+              "run_case bad_option debug -M ir -m 4\n"
+              // One of the two processors busy all the time.
+              "run_case cpu sh -c 'while :; do :; done & debug -M cpu -c 3 -d 1; s=$?; kill $!; exit $s'\n"
+              "cp /tmp/cpulog.txt $CAMSIM_DIR/cpu.log\n"
+              "run_case ir debug -M ir -t 2 -d 1\n"
+              "run_case writers sh -c 'camsim_logwriter A 100 1024 & camsim_logwriter B 100 1024 & wait'\n"
+              "cp /mnt/nand/debug.log $CAMSIM_DIR/debug.log\n"
+              "run_case pt sh -c 'debug -M pt -f 1 && camsim_shm 7765432'\n"
+              "run_case adc sh -c 'debug -M adc -N 300 -D 700 && camsim_shm 7665432'\n"
+              "run_case db_write debug -M db -e \"update ports set port=8554 where name='rtsp'\"\n"
+              "run_case db_read debug -M db -s \"select * from ports where name='rtsp'\"\n"
+              "run_case sdmmc debug -M sdmmc " + kNoCardArgs + "\n"
+              "run_case no_ptz_lib debug -M ptz -d 0 --up\n"
+              "run_case empty_wifi_lib debug -M wifi --link\n"
+              "rm -rf /mnt/nand\n"
+              "run_case no_flash debug -M gpio -w 1 -d 1\n");
     }
 };
 
@@ -146,6 +152,20 @@ TEST_F(VmCamera, EmptySlotFailsEveryCardAction)
     EXPECT_EQ(r.out, no_card_out());
     EXPECT_EQ(without_line_numbers(r.err), no_card_err());
     EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(VmCamera, LibraryLeftOutOrReplacedIsTheOneTheToolLoadsFromUsrLib)
+{
+    const std::string cannot_load = " ERROR  (platform_libs|platform_lib_open|N): cannot load platform library ";
+    CamsimResult r = cam_->case_result("no_ptz_lib");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(without_line_numbers(r.err),
+              cannot_load + "libcvptz.so: libcvptz.so: cannot open shared object file: No such file or directory\n");
+    EXPECT_EQ(r.status, 255);
+    r = cam_->case_result("empty_wifi_lib");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(without_line_numbers(r.err), cannot_load + "libcvwifi.so: /usr/lib/libcvwifi.so: file too short\n");
+    EXPECT_EQ(r.status, 255);
 }
 
 } // namespace

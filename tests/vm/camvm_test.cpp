@@ -1,7 +1,8 @@
-// camvm_test.cpp - camvm itself, run as a process and signalled: how each
-// signal ends it, and that nothing it starts outlives it. Where the guest
-// plays no part, a stand-in emulator that never ends on its own and never
-// opens camvm's pipes takes the real one's place, so no guest boots.
+// camvm_test.cpp - camvm itself: how each signal ends it, that nothing it
+// starts outlives it, and that a broken cache entry is built again. Where
+// the guest plays no part, a stand-in emulator that never ends on its own
+// and never opens camvm's pipes takes the real one's place, so no guest
+// boots.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -128,6 +129,37 @@ TEST_F(VmStop, FirstInterruptReachesTheCommandASecondEndsTheEmulator)
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_EQ(cam.read_file("interrupts"), "int\n");
     EXPECT_EQ(leftovers(cam, pid, 10), std::vector<std::string>{});
+}
+
+// On a copy of the prepared cache: a truncated initramfs is seen before
+// use, and one whose record was made to match its broken content makes the
+// kernel panic, after which it is built again and the command runs.
+TEST(VmCache, BrokenEntryIsBuiltAgainOnceAndTheCommandRuns)
+{
+    const char *shared = getenv("CAMVM_CACHE");
+    std::string from = shared ? shared : std::string(CAMVM_SCRIPT) + "/../../build/camvm";
+    Camsim cam(Sandbox::vm);
+    std::string cache = cam.scratch() + "/cache";
+    std::string copy = "mkdir " + shell_quote(cache) + " && cd " + shell_quote(from) +
+                       " && cp -a debs base.cpio base.key vmlinuz " + shell_quote(cache);
+    ASSERT_EQ(system(copy.c_str()), 0);
+    std::string cpio = shell_quote(cache + "/base.cpio");
+    ASSERT_EQ(system(("truncate -s 1M " + cpio).c_str()), 0);
+    setenv("CAMVM_CACHE", cache.c_str(), 1);
+    CamsimResult r = cam.run("echo whole", 280);
+    EXPECT_EQ(r.err, "camvm: building the guest's initramfs in " + cache + "\n");
+    EXPECT_EQ(r.out, "whole\n");
+    EXPECT_EQ(r.status, 0);
+
+    std::string forge = "dd if=/dev/zero of=" + cpio + " bs=512 count=1 conv=notrunc status=none && cd " + shell_quote(cache) +
+                        " && { head -n 1 base.key; cksum base.cpio vmlinuz; } > key && mv key base.key";
+    ASSERT_EQ(system(forge.c_str()), 0);
+    r = cam.run("echo whole", 280);
+    unsetenv("CAMVM_CACHE");
+    EXPECT_EQ(r.err, "camvm: the guest's kernel panicked before the command started; building its initramfs again\n"
+                     "camvm: building the guest's initramfs in " + cache + "\n");
+    EXPECT_EQ(r.out, "whole\n");
+    EXPECT_EQ(r.status, 0);
 }
 
 } // namespace

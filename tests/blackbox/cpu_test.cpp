@@ -217,16 +217,18 @@ TEST(CpuModule, AFailedLogWriteIsReportedOnceAndTheMonitorGoesOn)
 TEST(CpuModule, CyclesThatCouldNotReadTheCountersSayWhyAndShowNoFigures)
 {
     Camsim cam;
-    // Out of descriptors from the moment the monitor has started: every
-    // number the tool may have is taken. The limit is set from outside,
-    // once the tool runs; set before, it would bind what starts it too (the
-    // emulator's wrapper). The databases are in place first, so that the
-    // start-up copies nothing.
+    // Out of descriptors from the moment the monitor has started: the log
+    // took the lowest free number, and the limit lets the tool have none
+    // above it. The limit is set from outside, once the tool runs; set
+    // before, it would bind what starts it too (the emulator's wrapper).
+    // The databases are in place first, so that the start-up copies nothing.
     CamsimResult r = cam.run("debug -M nosuch\n"
                              "debug -M cpu -c 2 -d 2 > /tmp/out 2> /tmp/err & pid=$!\n"
                              "until grep -q 'ARM LOAD' /tmp/out; do sleep 0.05; done\n"
-                             "f=0; while [ -e /proc/$pid/fd/$f ]; do f=$((f + 1)); done\n"
-                             "prlimit --pid $pid --nofile=$f:$f; wait $pid; echo \"status $?\"\n"
+                             "for f in /proc/$pid/fd/*; do\n"
+                             "  [ \"$(readlink $f)\" = /tmp/cpulog.txt ] && n=$((${f##*/} + 1))\n"
+                             "done\n"
+                             "prlimit --pid $pid --nofile=$n:$n; wait $pid; echo \"status $?\"\n"
                              "cat /tmp/out; cat /tmp/err >&2; cat /tmp/cpulog.txt > $CAMSIM_DIR/log");
     const std::string red = "\033[0;31m";
     EXPECT_EQ(r.out, "status 0\n" + kGreen + "Create cpu log: /tmp/cpulog.txt\n" + kDefault + kGreen +

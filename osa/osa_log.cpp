@@ -120,17 +120,20 @@ static int osa_log_open(void)
      * a reader came. */
     int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                   0644);
+    /* A pipe or a device under the log's name would take the records away
+     * from the log's readers, or block once nobody drains it. A directory
+     * or a socket cannot even be opened. */
+    struct stat st;
+    int regular = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular && (fd >= 0 || errno == EISDIR || errno == ENXIO)) {
+        if (fd >= 0)
+            close(fd);
+        report_error("%s is not a regular file, the record is not written\n", g_osa_log.path);
+        return -2;
+    }
     if (fd < 0) {
         perror("open log:");
         return -1;
-    }
-    /* A pipe or a device under the log's name would take the records away
-     * from the log's readers, or block once nobody drains it. */
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        report_error("%s is not a regular file, the record is not written\n", g_osa_log.path);
-        return -2;
     }
     g_osa_log.fd = fd;
     return 0;

@@ -200,7 +200,8 @@ TEST(Ir, ARecordThatDoesNotFitLeavesTheLogAsItWasAndTheRunGoesOn)
 
 TEST(Ir, ALogThatIsNoRegularFileIsReportedAndGetsNoRecord)
 {
-    for (const std::string plant : {"mkfifo /mnt/nand/debug.log", "ln -s /dev/null /mnt/nand/debug.log"}) {
+    for (const std::string plant : {"mkfifo /mnt/nand/debug.log", "ln -s /dev/null /mnt/nand/debug.log",
+                                    "mkdir /mnt/nand/debug.log"}) {
         SCOPED_TRACE(plant);
         Camsim cam;
         CamsimResult r = cam.run(plant + "\ndebug -M ir -t 1 -d 1\n", 30);

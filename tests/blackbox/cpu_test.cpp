@@ -224,7 +224,7 @@ TEST(CpuModule, CyclesThatCouldNotReadTheCountersSayWhyAndShowNoFigures)
     // The databases are in place first, so that the start-up copies nothing.
     CamsimResult r = cam.run("debug -M nosuch\n"
                              "debug -M cpu -c 2 -d 2 > /tmp/out 2> /tmp/err & pid=$!\n"
-                             "until grep -q 'ARM LOAD' /tmp/out; do sleep 0.05; done\n"
+                             "until grep -qs 'ARM LOAD' /tmp/out; do sleep 0.05; done\n"
                              "for f in /proc/$pid/fd/*; do\n"
                              "  [ \"$(readlink $f)\" = /tmp/cpulog.txt ] && n=$((${f##*/} + 1))\n"
                              "done\n"

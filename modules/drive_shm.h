@@ -100,8 +100,10 @@ static inline int shm_publish(key_t key, size_t size, const void *record)
     if (addr == (void *)-1)
         return -1;
     int32_t *segment = (int32_t *)addr;
-    shm_write_words([segment](size_t i, int32_t v) { __atomic_store_n(&segment[i], v, __ATOMIC_RELAXED); },
-                    record, size / sizeof(int32_t));
+    auto store = [segment](size_t i, int32_t v) {
+        __atomic_store_n(&segment[i], v, __ATOMIC_RELAXED);
+    };
+    shm_write_words(store, record, size / sizeof(int32_t));
     if (shmdt(addr) != 0) {
         perror("detach error");
         return -1;

@@ -12,12 +12,24 @@
 
 /* ---- module table (module.cpp) ---- */
 
+/* A platform library call a module makes (PTZ, Wi-Fi, database or system
+ * library; the GPIO and PWM libraries are linked), by its declared name. A
+ * call made only by one option's action names that option; 0 means that any
+ * run may make it. A module's list ends with an entry without a name. */
+typedef struct ModuleCall {
+    const char *name;
+    int option;
+} ModuleCall;
+
 typedef struct ModuleDesc {
     const char *name;
     uint8_t id;
     int (*run)(int argc, char **argv);
     void (*usage)(void);
     void (*deinit)(void);
+    /* Opened and found before the module runs, so that a missing or broken
+     * library stops it before it prints or changes anything. */
+    const ModuleCall *calls = nullptr;
 } ModuleDesc;
 
 #define MODULE_TABLE_SLOTS 26
@@ -30,6 +42,9 @@ void register_module(const ModuleDesc *desc);
 void unregister_module(const ModuleDesc *desc);
 ModuleDesc *find_module(const char *name);
 int run_module(const char *name, int argc, char **argv);
+/* Opens the calls of the list that the option's action makes (0: those any
+ * run makes): 0, or -1 after the error line of the first that cannot be had. */
+int open_module_calls(const ModuleCall *calls, int option);
 int show_module_help(const char *name);
 void deinit_all_modules(void);
 

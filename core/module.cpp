@@ -4,8 +4,9 @@
 #include <strings.h>
 
 #include "debug.h"
+#include "platform_libs.h"
 
-ModuleDesc g_module_table[MODULE_TABLE_SLOTS];
+ModuleDesc g_module_table[MODULE_TABLE_SLOTS] = {};
 int g_module_count;
 
 ModuleDesc *find_module(const char *name)
@@ -48,7 +49,7 @@ void unregister_module(const ModuleDesc *desc)
     ModuleDesc *slot = find_module(desc->name);
     if (!slot)
         return;
-    memset(slot, 0, sizeof *slot);
+    *slot = ModuleDesc{};
     g_module_count--;
 }
 
@@ -66,6 +67,15 @@ int run_module(const char *name, int argc, char **argv)
     ModuleDesc *m = find_module_exact(name);
     if (m && m->run)
         m->run(argc, argv);
+    return 0;
+}
+
+int open_module_calls(const ModuleCall *calls, int option)
+{
+    for (const ModuleCall *call = calls; call && call->name; call++) {
+        if (call->option == option && platform_call_open(call->name) != 0)
+            return -1;
+    }
     return 0;
 }
 

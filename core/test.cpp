@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include "debug.h"
-#include "platform_libs.h"
 
 char g_prog_name[256];
 char g_module_name[64];
@@ -207,6 +206,11 @@ int test_init(void)
     signal(SIGINT, test_signal_handler);
     signal(SIGQUIT, test_signal_handler);
     signal(SIGTERM, test_signal_handler);
+    /* A dropped session is a stop request too, so that a step in progress
+     * ends cleanly; under nohup the hang-up stays ignored, as asked. */
+    struct sigaction hangup;
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
+        signal(SIGHUP, test_signal_handler);
     /* A file-size limit (a service manager may set one) would otherwise
      * kill the tool in the middle of a write: the write fails with EFBIG
      * instead and is handled like a full flash. */
@@ -292,7 +296,10 @@ int scan_main_options(int argc, char **argv)
 
 int test_run(int argc, char **argv)
 {
-    platform_libs_open_for_module(g_module_name);
+    const ModuleDesc *m = find_module(g_module_name);
+    /* The library's error line tells why the module did not run. */
+    if (m && strcmp(m->name, g_module_name) == 0 && open_module_calls(m->calls, 0) != 0)
+        exit(-1);
     return run_module(g_module_name, argc, argv);
 }
 

@@ -55,6 +55,13 @@ static const OptionHelp db_option_help[] = {
     {"", "List table name"},
 };
 
+/* Its calls into the database library; the usage lists tables with them too. */
+static const ModuleCall db_calls[] = {
+    {"sqlite_conn", 0},         {"sqlite_disconn", 0},           {"sqlite_execute", 0},
+    {"sqlite_query_record", 0}, {"sqlite_query_column_name", 0}, {"sqlite_query_column_text", 0},
+    {"sqlite_query_next", 0},   {"sqlite_clear_stmt", 0},        {nullptr, 0},
+};
+
 static void db_show_current(void)
 {
     OSA_printf("Current Database File: [%s] \n", db_path);
@@ -117,15 +124,20 @@ static int db_open_lock_file(void)
     /* lockf needs the file open for writing: other programs, whatever
      * their user, must be able to open it so (less the umask). */
     int fd = open(db_lock_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno != ELOOP)
-            return DB_UNLOCKED;
+    if (fd < 0 && errno == ELOOP) {
         report_error("lock file %s is a symbolic link, statement not run. \n", db_lock_path);
         return DB_REFUSED;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
-        close(fd);
+    if (fd < 0) {
+        /* A directory or a socket under the name cannot be opened at all;
+         * only a lock file that cannot be made lets the statement run. */
+        if (lstat(db_lock_path, &st) != 0 || S_ISREG(st.st_mode))
+            return DB_UNLOCKED;
+    }
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        if (fd >= 0)
+            close(fd);
         report_error("lock file %s is not a plain file, statement not run. \n", db_lock_path);
         return DB_REFUSED;
     }
@@ -248,6 +260,8 @@ static int db_select(const char *sql)
     return 0;
 }
 
+/* 0 when the statement ran, whatever its result; -1 when it did not run
+ * (no connection, or the lock was refused or a stop requested). */
 static int db_execute(const char *sql)
 {
     if (!is_db_init())
@@ -255,16 +269,28 @@ static int db_execute(const char *sql)
     int fd = db_lock();
     if (fd == DB_REFUSED)
         return -1;
-    sqlite_execute(db_handle, sql);
+    int rc = sqlite_execute(db_handle, sql);
     db_unlock(fd);
+    /* A failed statement (a full flash, no descriptor left for its
+     * journal) loses what it was to write: never silently. A statement
+     * from a file is shown without its line end. */
+    if (rc != 0) {
+        size_t len = strlen(sql);
+        if (len > 0 && sql[len - 1] == '\n')
+            len--;
+        report_error("db=[%s] '%.*s' failed, database library result %d. \n", db_path, (int)len,
+                     sql, rc);
+    }
     return 0;
 }
 
 static int db_execute_cmd(const char *sql)
 {
     db_con_init();
-    db_execute(sql);
-    OSA_printf("End execute: '%s' \n", sql);
+    /* The line follows a statement that ran, whatever its result, and
+     * never one that did not run: that one has had its error line. */
+    if (db_execute(sql) == 0)
+        OSA_printf("End execute: '%s' \n", sql);
     db_disconnect();
     return 0;
 }
@@ -333,7 +359,10 @@ static void db_usage(void)
     OSA_printf("DB table list: \n");
     if (db_path[0] == '\0')
         db_set_database("cvdb");
-    db_select(db_table_list_sql);
+    /* Help never stops on a missing library: its error line stands in for
+     * the list. */
+    if (open_module_calls(db_calls, 0) == 0)
+        db_select(db_table_list_sql);
 }
 
 static int db_init_param(int argc, char **argv)
@@ -376,5 +405,5 @@ static int db_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_db_module = {"db", db_module_id, db_test_main, db_usage, nullptr};
+static ModuleDesc g_db_module = {"db", db_module_id, db_test_main, db_usage, nullptr, db_calls};
 DEBUG_MODULE(g_db_module)

@@ -142,5 +142,10 @@ static int motor_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_motor_module = {"motor", motor_module_id, motor_test_main, motor_usage, nullptr};
+static const ModuleCall motor_calls[] = {
+    {"STEPPER_run", 0},   {"STEPPER_check_busy", 0}, {"STEPPER_set_piris_duty", 0},
+    {"STEPPER_close", 0}, {nullptr, 0},
+};
+static ModuleDesc g_motor_module = {"motor", motor_module_id, motor_test_main, motor_usage, nullptr,
+                                    motor_calls};
 DEBUG_MODULE(g_motor_module)

@@ -18,6 +18,8 @@
 
 static MtdPartition g_mtd_partitions[MTD_MAX_PARTITIONS];
 static int g_mtd_partition_count;
+/* Partition lines of /proc/mtd beyond the table: never scanned. */
+static int g_mtd_partitions_left_out;
 
 static const char mtd_proc_path[] = "/proc/mtd";
 
@@ -112,14 +114,14 @@ static int mtd_read_partitions(void)
     }
     char line[1024];
     uint64_t running_offset = 0;
-    int too_many = 0;
+    g_mtd_partitions_left_out = 0;
     g_mtd_partition_count = 0;
     while (fgets(line, sizeof line, fp)) {
         mtd_skip_rest_of_line(fp, line);
         if (!strstr(line, "mtd"))
             continue; /* the heading line */
         if (g_mtd_partition_count >= MTD_MAX_PARTITIONS) {
-            too_many++;
+            g_mtd_partitions_left_out++;
             continue;
         }
         MtdPartition *part = &g_mtd_partitions[g_mtd_partition_count];
@@ -133,17 +135,19 @@ static int mtd_read_partitions(void)
         g_mtd_partition_count++;
     }
     fclose(fp);
-    if (too_many > 0)
-        mtd_scan_error("%d partitions beyond the first %d not scanned\n", too_many,
+    if (g_mtd_partitions_left_out > 0)
+        mtd_scan_error("%d partitions beyond the first %d not scanned\n", g_mtd_partitions_left_out,
                        MTD_MAX_PARTITIONS);
     return 0;
 }
 
+/* Scans one partition as far as it can: part->scanned tells how far. */
 static void mtd_scan_partition(MtdPartition *part)
 {
     part->bad_count = 0;
-    if (part->path[0] == '\0')
-        return; /* its line could not be read; already reported */
+    part->scanned = 0;
+    if (part->path[0] == '\0' || g_stop_flag)
+        return; /* its line could not be read (already reported), or stopped */
     if (part->erase_size == 0) {
         /* Stepping by 0 would ask about the first block for ever. */
         mtd_scan_error("%s erase size is 0, not scanned\n", part->path);
@@ -154,9 +158,10 @@ static void mtd_scan_partition(MtdPartition *part)
         mtd_scan_error("%s open failed\n", part->path);
         return;
     }
-    /* The stop flag and the wrap check end a scan that a size read as
-     * nearly 2^64 would make endless. */
-    for (uint64_t pos = 0; pos < part->size && !g_stop_flag; pos += part->erase_size) {
+    /* The stop flag ends a scan that a size read as nearly 2^64 would
+     * make endless; the last step never wraps past the end. */
+    uint64_t pos = 0;
+    while (pos < part->size && !g_stop_flag) {
         int64_t arg = (int64_t)pos;
         int ret = ioctl(fd, MEMGETBADBLOCK, &arg);
         if (ret < 0) {
@@ -168,9 +173,9 @@ static void mtd_scan_partition(MtdPartition *part)
                 part->bad[part->bad_count] = part->offset + pos;
             part->bad_count++;
         }
-        if (pos > UINT64_MAX - part->erase_size)
-            break;
+        pos = part->erase_size >= part->size - pos ? part->size : pos + part->erase_size;
     }
+    part->scanned = pos;
     close(fd);
 }
 
@@ -178,12 +183,24 @@ static int cv_badblock_check(void)
 {
     if (mtd_read_partitions() != 0)
         return -1;
-    for (int i = 0; i < g_mtd_partition_count; i++)
-        mtd_scan_partition(&g_mtd_partitions[i]);
+    const MtdPartition *stopped = nullptr;
+    for (int i = 0; i < g_mtd_partition_count; i++) {
+        MtdPartition *part = &g_mtd_partitions[i];
+        mtd_scan_partition(part);
+        if (!stopped && g_stop_flag && part->path[0] != '\0' && part->scanned < part->size)
+            stopped = part;
+    }
 
+    /* The total covers what was asked about. Any partition not scanned to
+     * its end (a stop, an erase size of 0, a node that would not open, a
+     * refused request, a line left out) marks it, so that it never reads
+     * as the verdict on the whole flash. */
     uint32_t total = 0;
+    int partial = g_mtd_partitions_left_out;
     for (int i = 0; i < g_mtd_partition_count; i++) {
         const MtdPartition *part = &g_mtd_partitions[i];
+        if (part->path[0] == '\0' || part->scanned < part->size)
+            partial++;
         if (part->bad_count == 0)
             continue;
         uint32_t listed = part->bad_count < MTD_MAX_BAD_BLOCKS ? part->bad_count
@@ -198,7 +215,14 @@ static int cv_badblock_check(void)
                            part->bad_count - listed);
         total += part->bad_count;
     }
-    OSA_printf("\nTotal bad block : %d\n", (int)total);
+    if (stopped)
+        OSA_printf("Scan stopped at %s (%s) offset %08" PRIx64 "\n", stopped->path, stopped->name,
+                   stopped->offset + stopped->scanned);
+    if (partial == 0)
+        OSA_printf("\nTotal bad block : %d\n", (int)total);
+    else
+        OSA_printf("\nTotal bad block : %d (scanned part only: %d of %d partitions not fully scanned)\n",
+                   (int)total, partial, g_mtd_partition_count + g_mtd_partitions_left_out);
     return 0;
 }
 

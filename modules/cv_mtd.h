@@ -15,6 +15,7 @@ typedef struct MtdPartition {
     uint64_t size;       /* bytes */
     uint64_t erase_size; /* bytes */
     char name[32];       /* as /proc/mtd shows it, quotes included */
+    uint64_t scanned;    /* bytes from its start asked about: size when whole */
     uint32_t bad_count;  /* bad blocks found; only the first 128 are kept */
     uint64_t bad[MTD_MAX_BAD_BLOCKS];
 } MtdPartition;

@@ -210,5 +210,10 @@ static int ptz_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_ptz_module = {"ptz", ptz_module_id, ptz_test_main, ptz_usage, nullptr};
+static const ModuleCall ptz_calls[] = {
+    {"pt_set_speed", 0},     {"pt_run", 0},       {"pt_set_preset", 0},
+    {"pt_remove_preset", 0}, {"pt_go_preset", 0}, {"pt_tty_deinit", 0},
+    {nullptr, 0},
+};
+static ModuleDesc g_ptz_module = {"ptz", ptz_module_id, ptz_test_main, ptz_usage, nullptr, ptz_calls};
 DEBUG_MODULE(g_ptz_module)

@@ -2,14 +2,16 @@
  * /mnt/mmc, wipe its partition table and format it FAT32, repair it, and on
  * the mounted card report the capacity, time a write and a read, and fill it
  * with files. The card is worked on by the camera's shell programs. */
-#include <ctype.h>
 #include <errno.h>
-#include <mntent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +32,14 @@ static const char *g_sdmmc_device = "";  /* set by sdmmc_detect */
 static uint32_t g_sdmmc_fill_count = 128; /* files written by the fill test */
 static uint32_t g_sdmmc_fill_size = 128;  /* MB per fill file */
 
+/* Held from the card's detection to the end of the action: other runs of
+ * the module wait for it (see sdmmc_lock_card). */
+static int g_sdmmc_lock_fd = -1;
+static int g_sdmmc_card_held = 0;
+/* A format or a repair of a large card ends well within it; a fill may
+ * not, and the second run then says so instead of waiting on. */
+static const uint32_t sdmmc_lock_wait_msec = 30000;
+
 static const unsigned long sdmmc_max_fill_count = 40960;
 static const unsigned long sdmmc_max_fill_size = 1024;
 
@@ -38,6 +48,7 @@ enum { SDMMC_OPT_INIT = 1 };
 /* Its place in the module table, and the name its usage is printed under. */
 static const uint8_t sdmmc_module_id = 10;
 
+static const char sdmmc_short_options[] = "M:n:z:isrfFm";
 static const struct option sdmmc_options[] = {
     {"module", required_argument, nullptr, 'M'},
     {"filenum", required_argument, nullptr, 'n'},
@@ -102,11 +113,47 @@ static void sdmmc_device_reinit(void)
 {
 }
 
+/* Two runs on one card would unmount, format or fill it under each other:
+ * each action holds a lock on the card's node for its whole length. The
+ * node lives in /dev, which no user can write, so no lock file is needed.
+ * A node that cannot be opened has nothing to share: the action goes on
+ * and its commands fail on their own. */
+static int sdmmc_lock_card(void)
+{
+    if (g_sdmmc_card_held)
+        return 0;
+    int fd = open(g_sdmmc_device, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        OSA_printf("SD/mmc %s is busy, waiting for the other run!\n", g_sdmmc_device);
+        uint32_t start = OSA_nowMsec();
+        while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (g_stop_flag || OSA_nowMsec() - start >= sdmmc_lock_wait_msec) {
+                if (!g_stop_flag)
+                    report_error("SD/mmc %s is still busy, try again later!\n", g_sdmmc_device);
+                close(fd);
+                return -1;
+            }
+            OSA_sleepMsec(100);
+        }
+    }
+    g_sdmmc_lock_fd = fd;
+    g_sdmmc_card_held = 1;
+    return 0;
+}
+
+static void sdmmc_unlock_card(void)
+{
+    if (g_sdmmc_lock_fd >= 0)
+        close(g_sdmmc_lock_fd);
+    g_sdmmc_lock_fd = -1;
+    g_sdmmc_card_held = 0;
+}
+
 static int sdmmc_init(void)
 {
     int r = sdmmc_detect();
     if (r == 1)
-        return 0;
+        return sdmmc_lock_card();
     if (r == 0) {
         OSA_printf("SD/mmc isn't inserted, please check again!\n");
         return -1;
@@ -117,7 +164,7 @@ static int sdmmc_init(void)
     r = sdmmc_detect();
     if (r == 1) {
         OSA_printf("SD/mmc inserted!\n");
-        return 0;
+        return sdmmc_lock_card();
     }
     if (r == -1) {
         report_error("SD/mmc has error, reinit faild!\n");
@@ -137,49 +184,192 @@ static void sdmmc_flush_caches(void)
     OSA_sleepMsec(1000);
 }
 
-/* A card filesystem mounted anywhere counts as mounted: nothing to do. */
+/* One mount of the card or of a partition of it, as the mount table has it. */
+typedef struct SdmmcMount {
+    dev_t device;      /* the card's, or its partition's */
+    char point[256];   /* as the mount table writes it (blanks escaped) */
+    char source[256];
+    char options[512]; /* the filesystem's own, then the mount's */
+} SdmmcMount;
+
+/* Where the card is mounted. A card mount that another mount covers on
+ * the mount point counts as elsewhere: it cannot be reached there. */
+typedef struct SdmmcCardMounts {
+    int on_point;     /* what the mount point shows is the card */
+    SdmmcMount point; /* that mount */
+    int elsewhere;    /* how many card mounts there are besides it */
+    SdmmcMount other; /* the first of them */
+} SdmmcCardMounts;
+
+static void sdmmc_copy_field(char *dst, size_t size, const char *src)
+{
+    snprintf(dst, size, "%s", src);
+}
+
+/* The whole disk a block device belongs to: its parent in sysfs when it is
+ * a partition, else the device itself. */
+static dev_t sdmmc_whole_disk(dev_t device)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/partition", major(device), minor(device));
+    if (access(path, F_OK) != 0)
+        return device;
+    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/../dev", major(device), minor(device));
+    FILE *f = fopen(path, "re");
+    unsigned int maj, min;
+    int ok = f && fscanf(f, "%u:%u", &maj, &min) == 2;
+    if (f)
+        fclose(f);
+    return ok ? makedev(maj, min) : device;
+}
+
+/* Reads one line of /proc/self/mountinfo ("ID PARENT MAJ:MIN ROOT POINT
+ * OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS"); m->device is the block
+ * device behind it, or 0. A filesystem with no device of its own (major 0)
+ * is known by the device node it names as its source. */
+static int sdmmc_parse_mount(char *line, SdmmcMount *m)
+{
+    char *field[32];
+    int n = 0;
+    for (char *save = nullptr, *f = strtok_r(line, " \n", &save); f && n < 32;
+         f = strtok_r(nullptr, " \n", &save))
+        field[n++] = f;
+    int dash = 6;
+    while (dash < n && strcmp(field[dash], "-") != 0)
+        dash++;
+    unsigned int maj, min;
+    if (dash + 3 >= n || sscanf(field[2], "%u:%u", &maj, &min) != 2)
+        return -1;
+    sdmmc_copy_field(m->point, sizeof m->point, field[4]);
+    sdmmc_copy_field(m->source, sizeof m->source, field[dash + 2]);
+    /* The mount's own flags last, so that a read-only mount of a
+     * read-write filesystem stays read-only. */
+    snprintf(m->options, sizeof m->options, "%s,%s", field[dash + 3], field[5]);
+    m->device = makedev(maj, min);
+    struct stat st;
+    if (maj == 0)
+        m->device = strncmp(m->source, "/dev/", 5) == 0 && stat(m->source, &st) == 0 &&
+                            S_ISBLK(st.st_mode)
+                        ? st.st_rdev
+                        : 0;
+    return 0;
+}
+
+/* Finds the selected card's mounts by device number: under any name, a
+ * partition of it included. */
+static int sdmmc_find_card_mounts(SdmmcCardMounts *found, const char *func, int line)
+{
+    memset(found, 0, sizeof *found);
+    struct stat card;
+    FILE *table = nullptr;
+    if (stat(g_sdmmc_device, &card) != 0 || !S_ISBLK(card.st_mode) ||
+        (table = fopen("/proc/self/mountinfo", "re")) == nullptr) {
+        report_error_at(OSA_sourceName(__FILE__), func, line, "cannot tell where %s is mounted\n",
+                        g_sdmmc_device);
+        return -1;
+    }
+    char *text = nullptr;
+    size_t size = 0;
+    SdmmcMount m;
+    while (getline(&text, &size, table) > 0) {
+        if (sdmmc_parse_mount(text, &m) != 0)
+            continue;
+        int is_card = m.device != 0 &&
+                      (m.device == card.st_rdev || sdmmc_whole_disk(m.device) == card.st_rdev);
+        int at_point = strcmp(m.point, SDMMC_MOUNT_POINT) == 0;
+        /* A later mount on the mount point covers the earlier ones. */
+        if (at_point && found->on_point) {
+            found->on_point = 0;
+            if (found->elsewhere++ == 0)
+                found->other = found->point;
+        }
+        if (at_point && is_card) {
+            found->on_point = 1;
+            found->point = m;
+        } else if (is_card && found->elsewhere++ == 0) {
+            found->other = m;
+        }
+    }
+    free(text);
+    fclose(table);
+    return 0;
+}
+
+/* 0 when the mount point shows the card itself; else a line says where
+ * the card is. Beneath the mount point lies the camera's own filesystem.
+ * A card that sdmmc_mount found mounted by name is detected and locked
+ * here. */
+static int sdmmc_check_mount_point(const char *func, int line)
+{
+    SdmmcCardMounts found;
+    if (!g_sdmmc_card_held && sdmmc_init() != 0)
+        return -1;
+    if (sdmmc_find_card_mounts(&found, func, line) != 0)
+        return -1;
+    if (found.on_point)
+        return 0;
+    if (found.elsewhere)
+        report_error_at(OSA_sourceName(__FILE__), func, line,
+                        "%s is mounted elsewhere (%s), not on " SDMMC_MOUNT_POINT "\n", g_sdmmc_device,
+                        found.other.point);
+    else
+        report_error_at(OSA_sourceName(__FILE__), func, line, "%s is not mounted on " SDMMC_MOUNT_POINT "\n",
+                        g_sdmmc_device);
+    return -1;
+}
+
+/* A card filesystem mounted anywhere counts as mounted: nothing to do. The
+ * name check comes first, as it always has; the card's own check by device
+ * follows under the lock, which another run may have held while it had
+ * the card off the mount point. */
 static int sdmmc_mount(void)
 {
     if (OSA_system("df | grep mmcblk > /dev/null 2>&1") == 0)
         return 0;
     if (sdmmc_init() != 0)
         return -1;
+    SdmmcCardMounts found;
+    if (sdmmc_find_card_mounts(&found, __func__, __LINE__) != 0)
+        return -1;
+    if (found.on_point || found.elsewhere)
+        return 0;
     char cmd[256];
     snprintf(cmd, sizeof cmd, "mount -t vfat %s " SDMMC_MOUNT_POINT " -o async,umask=000",
              g_sdmmc_device);
     return OSA_system(cmd);
 }
 
-/* Where the selected card is mounted: 0 nowhere, 1 once and on the mount
- * point, -1 anywhere else too (a partition of it included) or when the
- * mount table cannot be read. */
-static int sdmmc_card_mount_state(void)
+/* The node to mount what was mounted again: the card's, or for a
+ * partition the name it was mounted by, once that is seen to be the same
+ * device still. */
+static const char *sdmmc_node_of(const SdmmcMount *m)
 {
-    FILE *mounts = setmntent("/proc/mounts", "r");
-    if (!mounts)
+    struct stat st;
+    if (stat(g_sdmmc_device, &st) == 0 && st.st_rdev == m->device)
+        return g_sdmmc_device;
+    if (stat(m->source, &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == m->device)
+        return m->source;
+    return nullptr;
+}
+
+/* Puts node back on the mount point with the options the card's mount
+ * had: a write-protected card stays read-only. The kernel writes them
+ * without quotes; one that has any is not handed to the shell. */
+static int sdmmc_mount_again(const char *node, const SdmmcMount *was)
+{
+    if (strchr(was->options, '\'') != nullptr)
         return -1;
-    size_t len = strlen(g_sdmmc_device);
-    int on_mount_point = 0, elsewhere = 0;
-    struct mntent *m;
-    while ((m = getmntent(mounts)) != nullptr) {
-        if (strncmp(m->mnt_fsname, g_sdmmc_device, len) != 0)
-            continue;
-        const char *rest = m->mnt_fsname + len;
-        if (*rest == '\0' && strcmp(m->mnt_dir, SDMMC_MOUNT_POINT) == 0)
-            on_mount_point++;
-        else if (*rest == '\0' || (rest[0] == 'p' && isdigit((unsigned char)rest[1])))
-            elsewhere++;
-    }
-    endmntent(mounts);
-    if (elsewhere > 0 || on_mount_point > 1)
-        return -1;
-    return on_mount_point;
+    char cmd[1024];
+    snprintf(cmd, sizeof cmd, "mount -t vfat %s " SDMMC_MOUNT_POINT " -o '%s'", node, was->options);
+    return OSA_system(cmd) == 0 ? 0 : -1;
 }
 
 /* The filesystem goes on the whole device, so the partition entries go
- * first. fdisk's result is not judged; mkdosfs's is. */
-static int sdmmc_format_card(void)
+ * first. fdisk's result is not judged; mkdosfs's is. *written: the card
+ * may no longer hold its old filesystem, even if this fails. */
+static int sdmmc_format_card(int *written)
 {
+    *written = 0;
     char cmd[256];
     snprintf(cmd, sizeof cmd, "fdisk %s", g_sdmmc_device);
     FILE *fdisk = OSA_popen(cmd, "w");
@@ -194,14 +384,16 @@ static int sdmmc_format_card(void)
     static const char script[] = "d1\nd2\nd3\nd4\n w\n";
     /* An interrupt leaves the script unfinished: without its "w" fdisk
      * quits and writes nothing. */
-    for (size_t i = 0; script[i] != '\0' && !g_stop_flag; i++) {
+    size_t i;
+    for (i = 0; script[i] != '\0' && !g_stop_flag; i++) {
         fputc(script[i], fdisk);
         if (script[i + 1] == '\n')
             OSA_sleepMsec(500);
     }
+    *written = script[i] == '\0';
     OSA_pclose(fdisk);
     signal(SIGPIPE, old_pipe_action);
-    /* Ctrl-C reaches fdisk too and ends it; the card keeps what it has. */
+    /* Ctrl-C reaches fdisk too and ends it. */
     if (sdmmc_stop_requested("format"))
         return -1;
     sdmmc_flush_caches();
@@ -220,49 +412,63 @@ static int sdmmc_format_card(void)
 
 /* Takes the card off the mount point before a command that writes the
  * device beneath its filesystem: 0 when it was not mounted, 1 when it was
- * unmounted (to be mounted again after), -1 when it is mounted elsewhere,
- * which the caller's error line reports, or cannot be unmounted. */
-static int sdmmc_unmount_card(const char *func, int line, const char *not_done)
+ * unmounted (*was: how, to mount it again after), -1 when it is mounted
+ * elsewhere, which the caller's error line reports, or cannot be
+ * unmounted. */
+static int sdmmc_unmount_card(const char *func, int line, const char *not_done, SdmmcMount *was)
 {
-    int mounted = sdmmc_card_mount_state();
-    if (mounted < 0) {
-        report_error_at(OSA_sourceName(__FILE__), func, line, "%s is mounted elsewhere, not %s\n",
-                        g_sdmmc_device, not_done);
+    SdmmcCardMounts found;
+    if (sdmmc_find_card_mounts(&found, func, line) != 0)
+        return -1;
+    if (found.elsewhere) {
+        report_error_at(OSA_sourceName(__FILE__), func, line, "%s is mounted elsewhere (%s), not %s\n",
+                        g_sdmmc_device, found.other.point, not_done);
         return -1;
     }
-    if (mounted == 1 && OSA_system("umount " SDMMC_MOUNT_POINT) != 0)
+    if (!found.on_point)
+        return 0;
+    if (OSA_system("umount " SDMMC_MOUNT_POINT) != 0)
         return -1;
-    return mounted;
+    *was = found.point;
+    return 1;
 }
 
 /* A filesystem still mounted on the card would go on writing its old FAT
  * over the new one: the card is taken off the mount point for the format
- * and mounted again after, as it was, with the new filesystem. */
+ * and mounted again after, as it was, with the new filesystem. A format
+ * that got as far as fdisk's write and then did not finish leaves no
+ * filesystem worth mounting. */
 static int sdmmc_format_disk(void)
 {
     if (sdmmc_init() != 0 || sdmmc_stop_requested("format"))
         return -1;
-    int mounted = sdmmc_unmount_card(__func__, __LINE__, "formatted");
+    SdmmcMount was;
+    int mounted = sdmmc_unmount_card(__func__, __LINE__, "formatted", &was);
     if (mounted < 0)
         return -1;
-    int result = sdmmc_format_card();
-    /* A stopped format left the card as it was. */
-    if (mounted == 1 && (result == 0 || g_stop_flag) && sdmmc_mount() != 0)
+    int written;
+    int result = sdmmc_format_card(&written);
+    if (result != 0 && written) {
+        OSA_printf("Sd/mmc %s has no usable filesystem, please format it again!\n", g_sdmmc_device);
+        return -1;
+    }
+    if (mounted == 1 && sdmmc_mount_again(g_sdmmc_device, &was) != 0)
         result = -1;
     return result;
 }
 
 /* dosfsck writes its repairs to the device beneath any mounted filesystem,
  * and the kernel's vfat marks a mounted card dirty: the card is taken off
- * the mount point for the check and put back after. dosfsck's status 1
- * means "changed the filesystem" but also "gave up" (a card with no FAT
- * boot sector): a read-only second check tells the two apart. */
+ * the mount point for the check and put back after, as it was. dosfsck's
+ * status 1 means "changed the filesystem" but also "gave up" (a card with
+ * no FAT boot sector): a read-only second check tells the two apart. */
 static int sdmmc_repair_disk(void)
 {
     if (sdmmc_init() != 0 || sdmmc_stop_requested("repair"))
         return -1;
     int result = -1;
-    int mounted = sdmmc_unmount_card(__func__, __LINE__, "checked");
+    SdmmcMount was;
+    int mounted = sdmmc_unmount_card(__func__, __LINE__, "checked", &was);
     if (mounted >= 0) {
         char cmd[256];
         snprintf(cmd, sizeof cmd, "time dosfsck -a -v -V %s", g_sdmmc_device);
@@ -273,7 +479,8 @@ static int sdmmc_repair_disk(void)
             snprintf(cmd, sizeof cmd, "dosfsck -n %s > /dev/null 2>&1", g_sdmmc_device);
             result = OSA_system(cmd) == 0 ? 0 : -1;
         }
-        if (mounted == 1 && sdmmc_mount() != 0)
+        const char *node = mounted == 1 ? sdmmc_node_of(&was) : nullptr;
+        if (mounted == 1 && (!node || sdmmc_mount_again(node, &was) != 0))
             result = -1;
     }
     if (result == 0) {
@@ -282,6 +489,18 @@ static int sdmmc_repair_disk(void)
     }
     OSA_printf("Sd/mmc repair %s faild!\n", g_sdmmc_device);
     return -1;
+}
+
+/* The tests work through the mount point, so it must show the card
+ * itself: "sdmmc mount failed!" when the card cannot be mounted, a line
+ * saying where it is when the mount point shows something else. */
+static int sdmmc_mount_for_test(const char *func, int line)
+{
+    if (sdmmc_mount() != 0) {
+        report_error_at(OSA_sourceName(__FILE__), func, line, "sdmmc mount failed!\n");
+        return -1;
+    }
+    return sdmmc_check_mount_point(func, line);
 }
 
 /* Byte counts of the mounted card. */
@@ -313,10 +532,8 @@ static double sdmmc_gb(uint64_t bytes)
 
 static int sdmmc_info(void)
 {
-    if (sdmmc_mount() != 0) {
-        report_error("sdmmc mount failed!\n");
+    if (sdmmc_mount_for_test(__func__, __LINE__) != 0)
         return -1;
-    }
     SdmmcFigures fig;
     if (sdmmc_read_figures(&fig, __func__, __LINE__) != 0)
         return -1;
@@ -333,37 +550,29 @@ static int sdmmc_info(void)
 }
 
 /* The durations come from "time" and dd themselves; the cache flush between
- * makes the read come from the card, not from memory. */
+ * makes the read come from the card, not from memory. The test file is the
+ * tool's own: it goes after a stop too. */
 static int sdmmc_test_speed(void)
 {
-    if (sdmmc_mount() != 0) {
-        report_error("sdmmc mount failed!\n");
-        return -1;
-    }
-    if (sdmmc_stop_requested("speed test"))
+    if (sdmmc_mount_for_test(__func__, __LINE__) != 0 || sdmmc_stop_requested("speed test"))
         return -1;
     OSA_system("time dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/empty.file bs=128k count=1k ");
     sdmmc_flush_caches();
-    if (sdmmc_stop_requested("speed test"))
-        return -1;
-    OSA_system("time dd if=" SDMMC_MOUNT_POINT "/empty.file of=/dev/null bs=128k count=1k ");
-    OSA_sleepMsec(1000);
-    if (sdmmc_stop_requested("speed test"))
-        return -1;
+    int stopped = sdmmc_stop_requested("speed test");
+    if (!stopped) {
+        OSA_system("time dd if=" SDMMC_MOUNT_POINT "/empty.file of=/dev/null bs=128k count=1k ");
+        OSA_sleepMsec(1000);
+    }
     OSA_system("rm -rf " SDMMC_MOUNT_POINT "/empty.file");
-    return 0;
+    return stopped ? -1 : 0;
 }
 
 /* Writes the requested number of files whatever the free space: on a full
  * card the remaining dd commands just fail. An interrupt stops it before
- * the next file. */
+ * the next file, and so does a card no longer on the mount point. */
 static int sdmmc_filling_disk(void)
 {
-    if (sdmmc_mount() != 0) {
-        report_error("sdmmc mount failed!\n");
-        return -1;
-    }
-    if (sdmmc_stop_requested("filling"))
+    if (sdmmc_mount_for_test(__func__, __LINE__) != 0 || sdmmc_stop_requested("filling"))
         return -1;
     SdmmcFigures fig;
     if (sdmmc_read_figures(&fig, __func__, __LINE__) != 0)
@@ -375,6 +584,10 @@ static int sdmmc_filling_disk(void)
                (int)g_sdmmc_fill_count, (int)g_sdmmc_fill_size);
     uint32_t i = 0;
     while (i < g_sdmmc_fill_count && !g_stop_flag) {
+        if (sdmmc_check_mount_point(__func__, __LINE__) != 0) {
+            OSA_printf("Create total %d files \n", (int)i);
+            return -1;
+        }
         OSA_printf("Create %s/file%d \n", SDMMC_MOUNT_POINT, (int)i);
         char cmd[256];
         snprintf(cmd, sizeof cmd,
@@ -414,7 +627,7 @@ static int sdmmc_init_param(int argc, char **argv)
 {
     int c;
     optind = 0;
-    while ((c = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, sdmmc_short_options, sdmmc_options, nullptr)) != -1) {
         switch (c) {
         case 'M':
             break;
@@ -464,12 +677,44 @@ static int sdmmc_init_param(int argc, char **argv)
         default:
             break;
         }
+        sdmmc_unlock_card();
     }
     return 0;
 }
 
+/* The format, the speed test and the fill free the caches; the card's
+ * other actions run on a system library without that call, or without
+ * the library. */
+static const ModuleCall sdmmc_calls[] = {
+    {"cv_free_system_caches", 'f'},
+    {"cv_free_system_caches", 's'},
+    {"cv_free_system_caches", 'F'},
+    {nullptr, 0},
+};
+
+/* Whether an option acted on (up to the first unknown one) is the given
+ * one; getopt's messages are left to the parsing proper. */
+static int sdmmc_option_given(int argc, char **argv, int option)
+{
+    int c, given = 0, saved = opterr;
+    opterr = 0;
+    optind = 0;
+    while (!given && (c = getopt_long(argc, argv, sdmmc_short_options, sdmmc_options, nullptr)) != -1 &&
+           c != '?')
+        given = c == option;
+    opterr = saved;
+    return given;
+}
+
 static int sdmmc_test_main(int argc, char **argv)
 {
+    /* Checked before any option acts, so that a library without the call
+     * stops the run before it has done anything, never between fdisk and
+     * mkdosfs. */
+    for (const ModuleCall *call = sdmmc_calls; call->name; call++) {
+        if (sdmmc_option_given(argc, argv, call->option) && open_module_calls(sdmmc_calls, call->option) != 0)
+            exit(-1);
+    }
     if (sdmmc_init_param(argc, argv) != 0) {
         sdmmc_usage();
         exit(-1);
@@ -477,5 +722,6 @@ static int sdmmc_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_sdmmc_module = {"sdmmc", sdmmc_module_id, sdmmc_test_main, sdmmc_usage, nullptr};
+static ModuleDesc g_sdmmc_module = {"sdmmc", sdmmc_module_id, sdmmc_test_main, sdmmc_usage, nullptr,
+                                    sdmmc_calls};
 DEBUG_MODULE(g_sdmmc_module)

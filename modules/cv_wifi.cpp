@@ -529,5 +529,10 @@ static int wifi_test_main(int argc, char **argv)
     return 0;
 }
 
-static ModuleDesc g_wifi_module = {"wifi", wifi_module_id, wifi_test_main, wifi_usage, nullptr};
+static const ModuleCall wifi_calls[] = {
+    {"wifi_config", 0},     {"wifi_info_scan", 0},    {"wifi_info_list_delete", 0},
+    {"wifi_print_config", 0}, {"wifi_get_status", 0}, {"wifi_print_status", 0},
+    {"wifi_wps_get_pin", 0},  {nullptr, 0},
+};
+static ModuleDesc g_wifi_module = {"wifi", wifi_module_id, wifi_test_main, wifi_usage, nullptr, wifi_calls};
 DEBUG_MODULE(g_wifi_module)

@@ -129,7 +129,8 @@ int OSA_system(const char *cmd)
     if (pid < 0)
         return -1;
     if (pid == 0) {
-        /* Handlers are reset by exec; ignored signals would stay ignored. */
+        /* Handlers are reset by exec; ignored signals would stay ignored.
+         * SIGHUP is ignored only under nohup, which the commands keep. */
         signal(SIGINT, SIG_DFL);
         signal(SIGQUIT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);

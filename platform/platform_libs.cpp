@@ -14,8 +14,15 @@
 #include "platform_libs.h"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <link.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cvdb.h"
 #include "cvptz.h"
@@ -42,7 +49,7 @@ typedef struct PlatformLib {
     const char *const *names; /* its calls, in the order of entries */
     void **entries;
     size_t count;
-    void *handle; /* set once every call has been found */
+    void *handle; /* set once the library is open */
 } PlatformLib;
 
 enum { PT_SET_SPEED, PT_RUN, PT_SET_PRESET, PT_REMOVE_PRESET, PT_GO_PRESET, PT_TTY_DEINIT, PT_CALLS };
@@ -98,59 +105,248 @@ static const char *const cvsys_names[SYS_CALLS] = {
 static void *cvsys_entries[SYS_CALLS];
 static PlatformLib cvsys_lib = {PLATFORM_SONAME_CVSYS, cvsys_names, cvsys_entries, SYS_CALLS, nullptr};
 
-/* Which modules call into which library. A module has its libraries opened
- * before it runs rather than at its first call, so that a missing or broken
- * one stops it before it prints or changes anything: sdmmc, for one, frees
- * the caches between fdisk and mkdosfs, and stopping there would leave the
- * card without a filesystem. */
-static const struct PlatformLibUser {
-    const char *module;
-    PlatformLib *lib;
-} platform_lib_users[] = {
-    {"ptz", &cvptz_lib}, {"motor", &cvsys_lib}, {"sdmmc", &cvsys_lib},
-    {"db", &cvdb_lib},   {"wifi", &cvwifi_lib},
-};
+/* ---- the file the loader would take ----
+ *
+ * dlopen maps a library's segments straight from its file: one cut short by
+ * an interrupted firmware update kills the tool with SIGBUS while the loader
+ * relocates it, and one built for another machine the loader passes over in
+ * its search without a word ("No such file or directory"). So the file the
+ * loader would take is found first, the way the loader searches, checked,
+ * and then opened by its path. */
 
-/* Opens the library and finds all its calls at once, so that one it lacks
- * stops the module before its first call, not halfway through its work.
- * 0 when open; -1 after the error line. */
-static int platform_lib_open(PlatformLib *lib)
+/* The tool's own ELF header, which the linker places at the start of its
+ * first segment: the class, byte order and machine every library must have. */
+extern "C" const ElfW(Ehdr) __ehdr_start;
+
+/* What the search for one library has come upon. */
+typedef struct PlatformLibSearch {
+    const char *soname;
+    char path[PATH_MAX];    /* the file taken */
+    const char *fault;      /* what is wrong with it, or nullptr */
+    char foreign[PATH_MAX]; /* the first file passed over as another machine's */
+} PlatformLibSearch;
+
+static int platform_read_at(int fd, void *buf, size_t len, off_t at)
 {
-    if (lib->handle)
-        return 0;
-    const char *reason = nullptr;
-    void *handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
-        reason = dlerror();
-    for (size_t i = 0; handle && !reason && i < lib->count; i++) {
-        dlerror();
-        lib->entries[i] = dlsym(handle, lib->names[i]);
-        reason = dlerror();
+    size_t done = 0;
+    while (done < len) {
+        ssize_t n = pread(fd, (char *)buf + done, len - done, at + (off_t)done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        done += (size_t)n;
     }
-    if (reason) {
-        report_error("cannot load platform library %s: %s\n", lib->soname, reason);
-        if (handle)
-            dlclose(handle);
-        return -1;
-    }
-    lib->handle = handle;
     return 0;
 }
 
-void platform_libs_open_for_module(const char *module)
+/* What keeps the loader from mapping the object open on fd safely, or
+ * nullptr. *foreign is set for an object the loader's search passes over. */
+static const char *platform_elf_fault(int fd, bool *foreign)
 {
-    for (const PlatformLibUser &user : platform_lib_users) {
-        if (strcmp(user.module, module) == 0 && platform_lib_open(user.lib) != 0)
-            exit(-1);
+    *foreign = false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return "not a regular file";
+    uint64_t size = (uint64_t)st.st_size;
+    ElfW(Ehdr) eh;
+    if (size < sizeof eh || platform_read_at(fd, &eh, sizeof eh, 0) != 0)
+        return "truncated";
+    if (memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0)
+        return "not an ELF object";
+    const ElfW(Ehdr) &own = __ehdr_start;
+    if (eh.e_ident[EI_CLASS] != own.e_ident[EI_CLASS] || eh.e_ident[EI_DATA] != own.e_ident[EI_DATA] ||
+        eh.e_machine != own.e_machine) {
+        *foreign = true;
+        return "built for another machine";
     }
+    if (eh.e_phentsize != sizeof(ElfW(Phdr)))
+        return nullptr; /* the loader refuses it with its own message */
+    if (eh.e_phoff > size || (uint64_t)eh.e_phnum * sizeof(ElfW(Phdr)) > size - eh.e_phoff)
+        return "truncated";
+    for (unsigned i = 0; i < eh.e_phnum; i++) {
+        ElfW(Phdr) ph;
+        if (platform_read_at(fd, &ph, sizeof ph, (off_t)(eh.e_phoff + i * sizeof ph)) != 0)
+            return "truncated";
+        if (ph.p_type == PT_LOAD && (ph.p_offset > size || ph.p_filesz > size - ph.p_offset))
+            return "truncated";
+    }
+    return nullptr;
+}
+
+/* Looks at one place the loader would look: 1 when the search ends here
+ * (the file is taken, fit or not), 0 when it goes on. */
+static int platform_lib_candidate(PlatformLibSearch *search, const char *dir)
+{
+    char path[PATH_MAX];
+    if ((size_t)snprintf(path, sizeof path, "%s/%s", dir, search->soname) >= sizeof path)
+        return 0;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    bool foreign;
+    const char *fault = platform_elf_fault(fd, &foreign);
+    close(fd);
+    if (foreign) {
+        if (search->foreign[0] == '\0')
+            snprintf(search->foreign, sizeof search->foreign, "%s", path);
+        return 0;
+    }
+    snprintf(search->path, sizeof search->path, "%s", path);
+    search->fault = fault;
+    return 1;
+}
+
+/* The loader's cache of the directories of /etc/ld.so.conf, which it
+ * consults after the tool's RUNPATH and before its default directories:
+ * the path it gives for the soname, in buf, or nullptr. */
+static const char *platform_cache_lookup(const char *soname, char *buf, size_t size)
+{
+    static const char magic[] = "glibc-ld.so.cache1.1";
+    enum { HEADER = 48, ENTRY = 24, CACHE_MAX = 16 << 20 };
+    int fd = open("/etc/ld.so.cache", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    char *cache = nullptr;
+    size_t len = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= HEADER && st.st_size <= CACHE_MAX) {
+        len = (size_t)st.st_size;
+        cache = (char *)malloc(len + 1);
+        if (cache && platform_read_at(fd, cache, len, 0) != 0) {
+            free(cache);
+            cache = nullptr;
+        }
+    }
+    close(fd);
+    if (!cache)
+        return nullptr;
+    cache[len] = '\0'; /* ends the last text however the file ends */
+    const char *found = nullptr;
+    uint32_t count;
+    memcpy(&count, cache + 20, sizeof count);
+    if (memcmp(cache, magic, sizeof magic - 1) == 0 && count <= (len - HEADER) / ENTRY) {
+        for (uint32_t i = 0; i < count && !found; i++) {
+            const char *entry = cache + HEADER + (size_t)i * ENTRY;
+            uint32_t key, value;
+            uint64_t hwcap;
+            memcpy(&key, entry + 4, sizeof key);
+            memcpy(&value, entry + 8, sizeof value);
+            memcpy(&hwcap, entry + 16, sizeof hwcap);
+            /* Entries for other machines are told apart by their file, as
+             * in a directory; those of hardware-capability subdirectories
+             * are left to the loader. */
+            if (hwcap == 0 && key < len && value < len && strcmp(cache + key, soname) == 0 &&
+                (size_t)snprintf(buf, size, "%s", cache + value) < size)
+                found = buf;
+        }
+    }
+    free(cache);
+    return found;
+}
+
+/* Finds the file the loader would take for the soname, in its order: the
+ * tool's RPATH, LD_LIBRARY_PATH, its RUNPATH, the loader's cache, the
+ * default directories. 1 when one was taken (search->fault says whether it
+ * is fit), 0 when there is none. */
+static int platform_lib_search(PlatformLibSearch *search)
+{
+    /* The loader's own list of the tool's search directories, with
+     * $ORIGIN expanded and LD_LIBRARY_PATH where the loader heeds it; the
+     * cache is the one place the list leaves out. */
+    void *self = dlopen(nullptr, RTLD_LAZY);
+    Dl_serinfo sizes;
+    Dl_serinfo *dirs = nullptr;
+    if (self && dlinfo(self, RTLD_DI_SERINFOSIZE, &sizes) == 0) {
+        dirs = (Dl_serinfo *)malloc(sizes.dls_size);
+        if (dirs && (dlinfo(self, RTLD_DI_SERINFOSIZE, dirs) != 0 || dlinfo(self, RTLD_DI_SERINFO, dirs) != 0)) {
+            free(dirs);
+            dirs = nullptr;
+        }
+    }
+    int taken = 0;
+    for (unsigned i = 0; dirs && i < dirs->dls_cnt && !taken; i++)
+        taken = platform_lib_candidate(search, dirs->dls_serpath[i].dls_name);
+    free(dirs);
+    char cached[PATH_MAX];
+    if (!taken && platform_cache_lookup(search->soname, cached, sizeof cached)) {
+        char *slash = strrchr(cached, '/');
+        if (slash && strcmp(slash + 1, search->soname) == 0) {
+            *slash = '\0';
+            taken = platform_lib_candidate(search, cached[0] ? cached : "/");
+        }
+    }
+    return taken;
+}
+
+/* Opens the library once and finds the call at index in it: 0, or -1
+ * after the error line. A library that cannot be opened is tried again at
+ * the next call that needs it, and reported again. */
+static int platform_lib_open(PlatformLib *lib, size_t index)
+{
+    char reason[PATH_MAX + 64];
+    if (!lib->handle) {
+        void *handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+        if (!handle) {
+            PlatformLibSearch search = {};
+            search.soname = lib->soname;
+            if (platform_lib_search(&search)) {
+                if (search.fault) {
+                    snprintf(reason, sizeof reason, "%s: %s", search.path, search.fault);
+                    report_error("cannot load platform library %s: %s\n", lib->soname, reason);
+                    return -1;
+                }
+                handle = dlopen(search.path, RTLD_NOW | RTLD_LOCAL);
+            } else if (search.foreign[0]) {
+                report_error("cannot load platform library %s: %s: built for another machine\n",
+                             lib->soname, search.foreign);
+                return -1;
+            } else {
+                /* Found nowhere the loader is known to look: let the loader
+                 * search and say what it found. */
+                handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL);
+            }
+        }
+        if (!handle) {
+            report_error("cannot load platform library %s: %s\n", lib->soname, dlerror());
+            return -1;
+        }
+        lib->handle = handle;
+    }
+    if (lib->entries[index])
+        return 0;
+    dlerror();
+    void *entry = dlsym(lib->handle, lib->names[index]);
+    const char *missing = dlerror();
+    if (missing || !entry) {
+        report_error("cannot load platform library %s: %s\n", lib->soname,
+                     missing ? missing : lib->names[index]);
+        return -1;
+    }
+    lib->entries[index] = entry;
+    return 0;
+}
+
+static PlatformLib *const platform_libs[] = {&cvptz_lib, &cvwifi_lib, &cvdb_lib, &cvsys_lib};
+
+int platform_call_open(const char *name)
+{
+    for (PlatformLib *lib : platform_libs) {
+        for (size_t i = 0; i < lib->count; i++) {
+            if (strcmp(lib->names[i], name) == 0)
+                return platform_lib_open(lib, i);
+        }
+    }
+    report_error("no platform library has a call %s\n", name);
+    return -1;
 }
 
 /* The library's own definition of a call, typed like the declaration of the
- * call standing in for it. A call reached before its module's libraries were
- * opened (a module's code run on its own) opens the library here. */
+ * call standing in for it. A call reached before its module's calls were
+ * opened (a module's code run on its own) opens it here. */
 template <typename Call> static Call platform_call(PlatformLib *lib, int index, Call)
 {
-    if (platform_lib_open(lib) != 0)
+    if (!lib->entries[index] && platform_lib_open(lib, (size_t)index) != 0)
         exit(-1);
     return reinterpret_cast<Call>(lib->entries[index]);
 }

@@ -5,9 +5,10 @@
 #ifndef PLATFORM_LIBS_H
 #define PLATFORM_LIBS_H
 
-/* Opens the libraries that the named module calls into, before it runs. When
- * one cannot be opened or lacks a call, prints the error line naming the
- * library and the loader's reason, and ends the process with status 255. */
-void platform_libs_open_for_module(const char *module);
+/* Opens the library that holds the named call, if it is not open yet, and
+ * finds the call in it. 0; or -1 after the error line naming the library
+ * and what is wrong: missing, truncated, built for another machine, or
+ * lacking the call. */
+int platform_call_open(const char *name);
 
 #endif

@@ -6,12 +6,15 @@
  *     $CAMSIM_MTD/dev/ (the sandbox's /dev/mtdN lead there), from their
  *     lines "bad OFFSET" (the block is bad) and "fail OFFSET" (the request
  *     fails with EIO); OFFSET is relative to the partition, in C notation.
+ *     A line "signal OFFSET N" sends signal N to the asking process before
+ *     it gets its answer: a Ctrl-C at a chosen point of a scan.
  * Every other call goes through untouched. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -165,10 +168,13 @@ static int mtdsim_bad_block(const char *file, long long offset)
     int result = 0;
     while (fgets(line, sizeof line, fp)) {
         char number[64];
+        int signo;
         if (sscanf(line, "%15s %63s", word, number) != 2)
             continue;
         if (strtoll(number, NULL, 0) != offset)
             continue;
+        if (strcmp(word, "signal") == 0 && sscanf(line, "%*s %*s %d", &signo) == 1)
+            raise(signo);
         if (strcmp(word, "fail") == 0) {
             result = -1;
             break;

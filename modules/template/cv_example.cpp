@@ -79,6 +79,11 @@ static int example_test_main(int argc, char **argv)
     return 0;
 }
 
+/* The calls it makes into the PTZ, Wi-Fi, database or system library, by
+ * name: none here. A module that makes some lists them, ended by an entry
+ * without a name, and names the list last, for example
+ *     static const ModuleCall example_calls[] = {{"pt_run", 0}, {nullptr, 0}};
+ * A call that only one option's action makes names that option instead of 0. */
 static ModuleDesc g_example_module = {"example", example_module_id, example_test_main,
-                                      example_usage, nullptr};
+                                      example_usage, nullptr, nullptr};
 DEBUG_MODULE(g_example_module)

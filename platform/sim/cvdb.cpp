@@ -37,7 +37,7 @@ int sqlite_execute(sqlite_handle db, const char *sql)
     char *err = nullptr;
     int rc = sqlite3_exec((sqlite3 *)db, sql, nullptr, nullptr, &err);
     sqlite3_free(err);
-    return rc == SQLITE_OK ? 0 : -1;
+    return rc; /* SQLite's own code: SQLITE_OK is 0 */
 }
 
 int sqlite_query_record(sqlite_handle db, const char *sql, sqlite_stmt *stmt, int *columns)

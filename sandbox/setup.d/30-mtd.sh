@@ -4,8 +4,10 @@
 #   DIR/mtd          the text of /proc/mtd
 #   DIR/dev/mtdN     one file per device node that can be opened, appearing
 #                    as /dev/mtdN; its lines "bad OFFSET" mark the erase
-#                    block at that offset of the partition bad, and
-#                    "fail OFFSET" makes the bad-block request for it fail
+#                    block at that offset of the partition bad,
+#                    "fail OFFSET" makes the bad-block request for it fail,
+#                    and "signal OFFSET N" sends signal N to the program
+#                    that asks about it
 # The host kernel has no MTD support, so a small library (sandbox/mtdsim.c,
 # built with the tool as camsim/mtdsim.so beside it; CAMSIM_MTD_PRELOAD
 # overrides) is preloaded into the programs of the sandbox: it stands in for

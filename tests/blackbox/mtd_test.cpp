@@ -43,6 +43,14 @@ std::string scan_error(const std::string &message)
     return " ERROR  (cv_mtd|cv_badblock_check|N): " + message;
 }
 
+// The total of a scan that left partitions, or parts of them, unasked.
+std::string partial_total(int total, int partial, int partitions)
+{
+    return "\nTotal bad block : " + std::to_string(total) + " (scanned part only: " +
+           std::to_string(partial) + " of " + std::to_string(partitions) +
+           " partitions not fully scanned)\n";
+}
+
 TEST(Mtd, ReportsBadBlocksByWholeFlashOffsetPartitionByPartition)
 {
     Camsim cam;
@@ -102,8 +110,8 @@ TEST(Mtd, APartitionThatCannotBeOpenedIsReportedAndTheOthersAreStillScanned)
     EXPECT_EQ(r.out, "/dev/mtd0 (\"boot\") : \n"
                      "Bad block found at : 00040000\n"
                      "/dev/mtd2 (\"rootfs\") : \n"
-                     "Bad block found at : 00520000\n"
-                     "\nTotal bad block : 2\n");
+                     "Bad block found at : 00520000\n" +
+                         partial_total(2, 1, 3));
     EXPECT_EQ(without_line_numbers(r.err), scan_error("/dev/mtd1 open failed\n"));
 }
 
@@ -120,8 +128,8 @@ TEST(Mtd, ARefusedRequestEndsThatPartitionKeepingWhatWasFound)
                      "/dev/mtd0 (\"boot\") : \n"
                      "Bad block found at : 00020000\n"
                      "/dev/mtd2 (\"rootfs\") : \n"
-                     "Bad block found at : 006e0000\n"
-                     "\nTotal bad block : 2\n");
+                     "Bad block found at : 006e0000\n" +
+                         partial_total(2, 2, 3));
     EXPECT_EQ(r.err, "");
 }
 
@@ -190,7 +198,7 @@ TEST(Mtd, PartitionsBeyondSixteenAreLeftOutWithAMessage)
             expected += "/dev/" + std::string(device) + " (\"p" + std::to_string(i) + "\") : \n" + at;
         }
     }
-    expected += "\nTotal bad block : 16\n";
+    expected += partial_total(16, 2, 18);
     Camsim cam;
     make_flash(cam, parts);
     CamsimResult r = cam.module("mtd", {"-b", "1"});
@@ -223,7 +231,7 @@ TEST(Mtd, BadBlocksBeyondOneHundredTwentyEightAreCountedButNotListed)
     EXPECT_EQ(without_line_numbers(r.err), scan_error("/dev/mtd0: 2 more bad blocks not listed\n"));
 }
 
-TEST(Mtd, UnusablePartitionLinesAreSkippedWithoutHangingOrOverflowing)
+TEST(Mtd, UnusablePartitionLinesAreSkippedWithoutHangingOrOverflowingAndMarkTheTotal)
 {
     const std::string long_device(40, 'x');
     Camsim cam;
@@ -246,13 +254,44 @@ TEST(Mtd, UnusablePartitionLinesAreSkippedWithoutHangingOrOverflowing)
     EXPECT_EQ(r.out, "/dev/mtd1 (\"a-very-long-partition-name-ind) : \n"
                      "Bad block found at : 00100000\n"
                      "/dev/mtd4 (\"big\") : \n"
-                     "Bad block found at : 80400000\n"
-                     "\nTotal bad block : 2\n");
+                     "Bad block found at : 80400000\n" +
+                         partial_total(2, 3, 5));
     EXPECT_EQ(without_line_numbers(r.err),
               scan_error("unreadable partition line: mtd" + long_device +
                          ": 00100000 00020000 \"long\"\n") +
                   scan_error("unreadable partition line: mtd3: 00100000\n") +
                   scan_error("/dev/mtd0 erase size is 0, not scanned\n"));
+}
+
+TEST(Mtd, AScanStoppedByASignalSaysWhereAndMarksItsTotalAsPartial)
+{
+    // The bad block at 0x200000 of mtd1 lies beyond the stop: a total of 1
+    // must not read as the whole flash's.
+    for (int signo : {2, 3, 15}) {
+        Camsim cam;
+        make_flash(cam, {{"mtd0: 00100000 00020000 \"boot\"", "mtd0", "bad 0x20000\n"},
+                         {"mtd1: 00400000 00020000 \"kernel\"", "mtd1",
+                          "signal 0x40000 " + std::to_string(signo) + "\nbad 0x200000\n"},
+                         {"mtd2: 00200000 00020000 \"rootfs\"", "mtd2", "bad 0\n"}});
+        CamsimResult r = cam.module("mtd", {"-b", "1"});
+        SCOPED_TRACE(signo);
+        EXPECT_EQ(r.out, "\nGet signal, signo = " + std::to_string(signo) + "\n" +
+                             "/dev/mtd0 (\"boot\") : \n"
+                             "Bad block found at : 00020000\n"
+                             "Scan stopped at /dev/mtd1 (\"kernel\") offset 00160000\n" +
+                             partial_total(1, 2, 3));
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+    }
+
+    // A signal at the last block comes after the whole flash was asked
+    // about: the verdict is the usual one.
+    Camsim cam;
+    make_flash(cam, {{"mtd0: 00100000 00020000 \"boot\"", "mtd0", "bad 0x20000\nsignal 0xe0000 2\n"}});
+    CamsimResult r = cam.module("mtd", {"-b", "1"});
+    EXPECT_EQ(r.out, "\nGet signal, signo = 2\n/dev/mtd0 (\"boot\") : \n"
+                     "Bad block found at : 00020000\n"
+                     "\nTotal bad block : 1\n");
 }
 
 } // namespace

@@ -3,8 +3,11 @@
 // every module that does not call it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,21 +16,22 @@
 
 namespace {
 
-// One short run of each module that calls an opened library, and of gpio,
+// One short run of each module that calls an opened library, of the card
+// action that calls the system library and one that does not, and of gpio,
 // which calls none of them.
-const std::vector<std::pair<std::string, std::string>> kRuns = {
-    {"ptz", "-d 0 --up"}, {"wifi", "--link"}, {"db", "-t"},
-    {"motor", "-s 5"},    {"sdmmc", "-i"},    {"gpio", "-r 1"},
+const std::vector<std::string> kRuns = {
+    "-M ptz -d 0 --up", "-M wifi --link", "-M db -t", "-M motor -s 5",
+    "-M sdmmc -i",      "-M sdmmc -f",    "-M gpio -r 1",
 };
 
 // Each run's output (both streams) and status, and its calls, each under a
-// heading line "== MODULE".
+// heading line "== ARGUMENTS".
 std::string runs_script()
 {
     std::string script;
     for (const auto &run : kRuns) {
-        script += "echo '== " + run.first + "' | tee -a \"$CAMSIM_DIR/calls.log\"\n"
-                  "debug -M " + run.first + " " + run.second + " 2>&1; echo \"status $?\"\n";
+        script += "echo '== " + run + "' | tee -a \"$CAMSIM_DIR/calls.log\"\n"
+                  "debug " + run + " 2>&1; echo \"status $?\"\n";
     }
     return script;
 }
@@ -65,14 +69,14 @@ TEST(PlatformLibs, AMissingLibraryStopsTheModulesThatCallItAtOnceAndNoOther)
     ASSERT_EQ(r.status, 0) << r.err;
     const auto baseline_out = sections(r.out);
     const auto baseline_calls = sections(whole.read_file("calls.log"));
-    ASSERT_EQ(baseline_out.at("gpio"), "===g_gpio_cfg(0,1)=======\nGPIO read id = 1, data = 0\nstatus 0\n");
-    ASSERT_NE(baseline_calls.at("ptz"), "");
+    ASSERT_EQ(baseline_out.at("-M gpio -r 1"), "===g_gpio_cfg(0,1)=======\nGPIO read id = 1, data = 0\nstatus 0\n");
+    ASSERT_NE(baseline_calls.at("-M ptz -d 0 --up"), "");
 
-    const std::map<std::string, std::vector<std::string>> users = {
-        {"libcvptz.so", {"ptz"}},
-        {"libcvwifi.so", {"wifi"}},
-        {"libcvdb.so", {"db"}},
-        {"libcvsys.so", {"motor", "sdmmc"}},
+    const std::map<std::string, std::set<std::string>> users = {
+        {"libcvptz.so", {"-M ptz -d 0 --up"}},
+        {"libcvwifi.so", {"-M wifi --link"}},
+        {"libcvdb.so", {"-M db -t"}},
+        {"libcvsys.so", {"-M motor -s 5", "-M sdmmc -f"}},
     };
     for (const auto &lib : users) {
         Camsim cam;
@@ -80,12 +84,8 @@ TEST(PlatformLibs, AMissingLibraryStopsTheModulesThatCallItAtOnceAndNoOther)
         r = cam.run(runs_script());
         auto out = sections(without_line_numbers(r.out));
         auto calls = sections(cam.read_file("calls.log"));
-        for (const auto &run : kRuns) {
-            const std::string &module = run.first;
-            bool stopped = false;
-            for (const auto &user : lib.second)
-                stopped = stopped || user == module;
-            if (stopped) {
+        for (const auto &module : kRuns) {
+            if (lib.second.count(module)) {
                 EXPECT_EQ(out[module], load_error(lib.first, lib.first + ": cannot open shared object "
                                                                          "file: No such file or directory") +
                                            "status 255\n")
@@ -101,8 +101,35 @@ TEST(PlatformLibs, AMissingLibraryStopsTheModulesThatCallItAtOnceAndNoOther)
     }
 }
 
+// The stand-in library as built, and copies of it cut short or marked as
+// another machine's, as an interrupted update or a wrong package leaves one.
+std::string stand_in(const std::string &soname)
+{
+    std::string tool = CAMSIM_TOOL;
+    return read_whole_file(tool.substr(0, tool.rfind('/')) + "/platform/sim/" + soname);
+}
+
+std::string cut_short(const std::string &lib)
+{
+    return lib.substr(0, lib.size() / 2);
+}
+
+std::string of_another_machine(const std::string &lib)
+{
+    std::string other = lib;
+    // e_machine: x86-64 (62) and AArch64 (183) swapped.
+    other[18] = other[18] == 62 ? (char)183 : (char)62;
+    other[19] = 0;
+    return other;
+}
+
 TEST(PlatformLibs, ABrokenLibraryOrOneLackingACallStopsItsModuleTheSameWay)
 {
+    Camsim files;
+    const std::string db = stand_in("libcvdb.so");
+    ASSERT_GT(db.size(), 4096u);
+    write_whole_file(files.scratch() + "/cut.so", cut_short(db));
+    write_whole_file(files.scratch() + "/other.so", of_another_machine(db));
     struct Case {
         std::string lib, file;
         std::vector<std::string> args;
@@ -110,16 +137,86 @@ TEST(PlatformLibs, ABrokenLibraryOrOneLackingACallStopsItsModuleTheSameWay)
     } cases[] = {
         {"libcvptz.so", CAMSIM_PARTIAL_CVPTZ, {"-M", "ptz", "-d", "0", "--up"},
          "DIR/libcvptz.so: undefined symbol: pt_tty_deinit"},
-        {"libcvdb.so", "/dev/null", {"-M", "db", "-t"}, "DIR/libcvdb.so: file too short"},
+        {"libcvsys.so", CAMSIM_PARTIAL_CVSYS, {"-M", "sdmmc", "-i", "-f"},
+         "DIR/libcvsys.so: undefined symbol: cv_free_system_caches"},
+        // Without the call, a speed test would stop halfway, its test file
+        // left on the card.
+        {"libcvsys.so", CAMSIM_PARTIAL_CVSYS, {"-M", "sdmmc", "-i", "-s"},
+         "DIR/libcvsys.so: undefined symbol: cv_free_system_caches"},
+        // Mapped as it stands, a library cut short dies of SIGBUS.
+        {"libcvdb.so", files.scratch() + "/cut.so", {"-M", "db", "-t"}, "DIR/libcvdb.so: truncated"},
+        {"libcvdb.so", "/dev/null", {"-M", "db", "-t"}, "DIR/libcvdb.so: truncated"},
+        // The loader passes over it and says there is no such file.
+        {"libcvdb.so", files.scratch() + "/other.so", {"-M", "db", "-t"},
+         "DIR/libcvdb.so: built for another machine"},
     };
     for (const auto &c : cases) {
         Camsim cam;
         cam.option("--lib", c.lib + "=" + c.file);
         CamsimResult r = cam.debug(c.args);
+        SCOPED_TRACE(c.file);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(without_lib_dir(without_line_numbers(r.err)), load_error(c.lib, c.reason));
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(cam.calls(), std::vector<std::string>{});
+    }
+}
+
+TEST(PlatformLibs, ALibraryLackingACallTheModuleNeverMakesDoesNotStopIt)
+{
+    Camsim whole;
+    const std::string runs = "debug -M motor -s 5; echo \"status $?\"; debug -M sdmmc -i; echo \"status $?\"\n";
+    CamsimResult baseline = whole.run(runs);
+    Camsim cam;
+    cam.option("--lib", std::string("libcvsys.so=") + CAMSIM_PARTIAL_CVSYS);
+    CamsimResult r = cam.run(runs);
+    EXPECT_EQ(r.out, baseline.out);
+    EXPECT_EQ(r.err, baseline.err);
+}
+
+TEST(PlatformLibs, TheCheckedFileIsTheOneTheLoaderWouldTake)
+{
+    // Along LD_LIBRARY_PATH, the loader passes over a library of another
+    // machine and takes the next one, whole or not.
+    Camsim cam;
+    cam.option("--no-lib", "libcvdb.so");
+    const std::string db = stand_in("libcvdb.so");
+    std::string dirs[3];
+    const std::string contents[3] = {of_another_machine(db), cut_short(db), db};
+    for (int i = 0; i < 3; i++) {
+        dirs[i] = cam.scratch() + "/" + std::to_string(i);
+        mkdir(dirs[i].c_str(), 0755);
+        write_whole_file(dirs[i] + "/libcvdb.so", contents[i]);
+    }
+    CamsimResult r = cam.run("LD_LIBRARY_PATH=" + dirs[0] + ":" + dirs[1] + " debug -M db -t; echo \"status $?\"\n"
+                             "LD_LIBRARY_PATH=" + dirs[0] + ":" + dirs[2] + " debug -M db -t >/dev/null; echo \"status $?\"\n");
+    EXPECT_EQ(r.out, "status 255\nstatus 0\n");
+    EXPECT_EQ(without_line_numbers(r.err), load_error("libcvdb.so", dirs[1] + "/libcvdb.so: truncated"));
+}
+
+TEST(PlatformLibs, HelpNeverStopsOnAMissingLibrary)
+{
+    std::istringstream names(DEBUG_MODULE_NAMES);
+    std::vector<std::string> modules;
+    std::string script;
+    for (std::string m; names >> m;) {
+        modules.push_back(m);
+        script += "echo '== " + m + "'; debug -h " + m + " 2>&1; echo \"status $?\"\n";
+    }
+    ASSERT_EQ(modules.size(), 14u);
+    for (const std::string lib : {"libcvptz.so", "libcvwifi.so", "libcvdb.so", "libcvsys.so"}) {
+        Camsim cam;
+        cam.option("--no-lib", lib);
+        auto out = sections(without_line_numbers(cam.run(script).out));
+        for (const auto &m : modules) {
+            std::string help = "debug version: 1.2.0\n" + module_usage(m);
+            // Where the usage lists what only the library knows, the
+            // library's error line stands in for it.
+            if (m == "db" && lib == "libcvdb.so")
+                help = help.substr(0, help.find("Query Result:")) +
+                       load_error(lib, lib + ": cannot open shared object file: No such file or directory");
+            EXPECT_EQ(out[m], help + "status 0\n") << lib << ", " << m;
+        }
     }
 }
 

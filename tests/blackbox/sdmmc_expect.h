@@ -63,6 +63,11 @@ inline const std::string kFormatCard0 = "mkdosfs -F 32 /dev/mmcblk0 > /dev/null\
 inline const std::string kWaitFor =
     "wait_for() { n=0; until eval \"$1\"; do n=$((n+1)); [ $n -lt 400 ] || return 1; sleep 0.05; done; }\n";
 
+// For signals as a terminal sends them, to the tool's whole process group:
+// setsid sh -c "$kInGroup" sh COMMAND... keeps the group's number in
+// /tmp/group.
+inline const std::string kInGroup = "echo $$ > /tmp/group; exec \"$@\"";
+
 // Figures of the mounted card as statfs gives them: block size, blocks, free blocks.
 inline const std::string kStatfsTo = "stat -f -c '%s %b %f' /mnt/mmc > $CAMSIM_DIR/";
 
@@ -184,7 +189,7 @@ inline std::string fsck_verdict_to(const std::string &name)
 // The repairs both cameras must get right, on one FAT32 card in one run:
 // a damaged FAT on the unmounted card, the mended card mounted on /mnt/mmc
 // (and its mount and dirty flag afterwards), the card mounted elsewhere,
-// and the card without a boot sector.
+// the card mounted read-only, and the card without a boot sector.
 inline std::string repair_script()
 {
     return kRunCase + kFormatCard0 + kDamageFat + fsck_verdict_to("damaged") +
@@ -196,6 +201,10 @@ inline std::string repair_script()
            "umount /mnt/mmc && mkdir /mnt/card && mount -t vfat /dev/mmcblk0 /mnt/card\n"
            "run_case repair_elsewhere debug -M sdmmc -r\n"
            "umount /mnt/card\n"
+           "mount -t vfat -o ro,umask=027 /dev/mmcblk0 /mnt/mmc\n"
+           "run_case repair_read_only debug -M sdmmc -r\n"
+           "awk '$2 == \"/mnt/mmc\" { print substr($4, 1, 2) }' /proc/mounts > $CAMSIM_DIR/ro_mount\n"
+           "stat -c %a /mnt/mmc > $CAMSIM_DIR/ro_mode; umount /mnt/mmc\n"
            "dd if=/dev/zero of=/dev/mmcblk0 bs=512 count=1 status=none\n"
            "run_case repair_wiped debug -M sdmmc -r\n";
 }
@@ -228,14 +237,21 @@ inline void expect_repairs(const Camsim &cam)
     r = cam.case_result("repair_elsewhere");
     EXPECT_EQ(r.out, failed);
     EXPECT_EQ(without_line_numbers(r.err),
-              error_line("sdmmc_repair_disk", "/dev/mmcblk0 is mounted elsewhere, not checked\n") +
+              error_line("sdmmc_repair_disk", "/dev/mmcblk0 is mounted elsewhere (/mnt/card), not checked\n") +
                   failed_line);
+
+    // A write-protected card comes back as it was mounted.
+    r = cam.case_result("repair_read_only");
+    EXPECT_TRUE(ends_with(r.out, success)) << r.out;
+    EXPECT_EQ(error_lines(r.err), "") << r.err;
+    EXPECT_EQ(cam.read_file("ro_mount") + cam.read_file("ro_mode"), "ro\n750\n");
 
     // dosfsck gives up on it with status 1 too: a failure all the same.
     r = cam.case_result("repair_wiped");
     EXPECT_TRUE(ends_with(r.out, failed)) << r.out;
     EXPECT_EQ(error_lines(r.err), failed_line) << r.err;
-    for (const char *name : {"repair_damaged", "repair_mounted", "repair_elsewhere", "repair_wiped"})
+    for (const char *name :
+         {"repair_damaged", "repair_mounted", "repair_elsewhere", "repair_read_only", "repair_wiped"})
         EXPECT_EQ(cam.case_result(name).status, 0) << name;
 }
 

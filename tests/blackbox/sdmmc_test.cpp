@@ -128,22 +128,50 @@ TEST(SdmmcDetect, SecondDetectionDecidesAfterTheReinitPause)
     }
 }
 
-TEST(SdmmcMount, CardMountedElsewhereCountsAsMountedAndMissingMountPointFailsTheFigures)
+// file2 is a FIFO, so the dd writing it waits for a reader: the interrupt
+// arrives while that dd is certainly running.
+const std::string kFillWithStuckFile2 =
+    kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n" + "mkfifo /mnt/mmc/file2\n" + kStatfsTo +
+    "before\n";
+const std::string kWaitForFile2 = "wait_for \"pgrep -f '^dd .*/mnt/mmc/file2 ' > /dev/null\"\n";
+
+// Below the mount point lies the camera's own filesystem: the tests must
+// not measure or fill it, neither when the card is mounted elsewhere nor
+// when it leaves the mount point during a fill.
+TEST(SdmmcMount, TestsNeedTheCardItselfOnTheMountPoint)
 {
     Camsim cam;
     insert_card(cam, "card.img", 40);
-    CamsimResult r = cam.run(kFormatCard0 +
-                             "mkdir /mnt/card && mount -t vfat /dev/mmcblk0 /mnt/card\n"
-                             "rmdir /mnt/mmc\n"
-                             "debug -M sdmmc -m -i -n 1 -z 1 -F\n");
+    cam.run(kWaitFor + kRunCase + kFormatCard0 +
+                "mkdir /mnt/card && mount -t vfat /dev/mmcblk0 /mnt/card\n"
+                "run_case elsewhere debug -M sdmmc -m -i -s -n 1 -z 1 -F\n"
+                "umount /mnt/card\n"
+                "debug -M sdmmc -m && mkfifo /mnt/mmc/file2\n"
+                "debug -M sdmmc -n 10 -z 1 -F > $CAMSIM_DIR/gone.out 2> $CAMSIM_DIR/gone.err &\n"
+                "tool=$!\n" +
+                kWaitForFile2 + "umount -l /mnt/mmc\n"
+                                "pkill -f '^dd .*/mnt/mmc/file2 '\n"
+                                "wait $tool\n"
+                                "ls -A /mnt/mmc > $CAMSIM_DIR/left\n",
+            120);
+    CamsimResult r = cam.case_result("elsewhere");
     EXPECT_EQ(r.out, "");
-    const std::string statfs_failed = "statfs /mnt/mmc failed: No such file or directory\n";
+    const std::string elsewhere = "/dev/mmcblk0 is mounted elsewhere (/mnt/card), not on /mnt/mmc\n";
     EXPECT_EQ(without_line_numbers(r.err),
-              error_line("sdmmc_info", statfs_failed) +
+              error_line("sdmmc_info", elsewhere) +
                   error_line("sdmmc_init_param", "sdmmc check information faild!\n") +
-                  error_line("sdmmc_filling_disk", statfs_failed) +
+                  error_line("sdmmc_test_speed", elsewhere) +
+                  error_line("sdmmc_init_param", "sdmmc test speed faild!\n") +
+                  error_line("sdmmc_filling_disk", elsewhere) +
                   error_line("sdmmc_init_param", "sdmmc filling disk faild!\n"));
     EXPECT_EQ(r.status, 0);
+
+    std::string out = cam.read_file("gone.out");
+    EXPECT_EQ(out.substr(out.find("Create ")), create_lines(0, 3) + "Create total 3 files \n");
+    EXPECT_EQ(without_line_numbers(cam.read_file("gone.err")),
+              error_line("sdmmc_filling_disk", "/dev/mmcblk0 is not mounted on /mnt/mmc\n") +
+                  error_line("sdmmc_init_param", "sdmmc filling disk faild!\n"));
+    EXPECT_EQ(cam.read_file("left"), "");
 }
 
 TEST(SdmmcMount, BlankCardIsFormattedFat32ThenMountsAndReportsItsSize)
@@ -240,6 +268,22 @@ TEST(SdmmcSpeed, WritesAndReadsBackThenLeavesNoTestFile)
     EXPECT_EQ(flushes(cam), 1);
 }
 
+TEST(SdmmcSpeed, AStopDuringTheWriteStillRemovesTheTestFile)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    // A FIFO holds the writing dd until the interrupt ends it.
+    CamsimResult r = cam.run(kWaitFor + kFormatCard0 +
+                             "debug -M sdmmc -m && mkfifo /mnt/mmc/empty.file\n"
+                             "setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -s > /tmp/out &\n"
+                             "tool=$!\n"
+                             "wait_for \"pgrep -f '^dd .*of=/mnt/mmc/empty.file' > /dev/null\"\n"
+                             "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
+                             "cat /tmp/out; ls -A /mnt/mmc\n");
+    EXPECT_EQ(r.out, "status 0\n\nGet signal, signo = 2\nSd/mmc speed test stopped!\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc test speed faild!\n"));
+}
+
 TEST(SdmmcFill, EachFillUsesTheCountAndSizeGivenBeforeItAndGoesOnWhenTheCardIsFull)
 {
     Camsim cam;
@@ -280,13 +324,6 @@ TEST(SdmmcFill, PrintsTheFreeSpaceAfterEvery32Files)
     EXPECT_EQ(cam.read_file("count"), "33\n");
     EXPECT_EQ(r.status, 0);
 }
-
-// file2 is a FIFO, so the dd writing it waits for a reader: the interrupt
-// arrives while that dd is certainly running.
-const std::string kFillWithStuckFile2 =
-    kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n" + "mkfifo /mnt/mmc/file2\n" + kStatfsTo +
-    "before\n";
-const std::string kWaitForFile2 = "wait_for \"pgrep -f '^dd .*/mnt/mmc/file2 ' > /dev/null\"\n";
 
 TEST(SdmmcFill, InterruptOfTheToolAloneStopsBeforeTheNextFile)
 {
@@ -377,6 +414,45 @@ TEST(SdmmcFormat, AMountedCardIsUnmountedForTheFormatAndMountedAgainWithTheNewFi
                                             "ls -A /mnt/mmc; grep -c ' /mnt/mmc ' /proc/mounts\n");
     EXPECT_EQ(r.out, "1\n");
     EXPECT_EQ(error_lines(r.err), "");
+}
+
+// A dropped SSH session: SIGHUP to the tool's process group (reset first,
+// in case the tests themselves run under nohup).
+TEST(SdmmcFormat, AHangUpWhileFdiskWaitsStopsTheFormatAndMountsTheCardAgain)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(
+        kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n"
+                                  "setsid sh -c '" + kInGroup + "' sh perl -e '$SIG{HUP} = \"DEFAULT\"; exec @ARGV' "
+                                  "debug -M sdmmc -f > /tmp/out &\n"
+                                  "tool=$!\n"
+                                  "wait_for 'pgrep -x fdisk > /dev/null'\n"
+                                  "kill -HUP -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
+                                  "grep -e stopped -e signal /tmp/out\n"
+                                  "findmnt -n -o SOURCE /mnt/mmc\n");
+    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 1\nSd/mmc format stopped!\n/dev/mmcblk0\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+}
+
+// Two runs on one card: the second waits while the first holds the card
+// (here flock, as another run of the tool would), and a stop ends the wait.
+TEST(SdmmcTwoRuns, ASecondRunWaitsForTheCardUntilAStopRequest)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kWaitFor + kFormatCard0 +
+                             "flock /dev/mmcblk0 sleep 60 & holder=$!\n"
+                             "wait_for '! flock -n /dev/mmcblk0 true'\n"
+                             "debug -M sdmmc -i > /tmp/out 2> $CAMSIM_DIR/err & tool=$!\n"
+                             "wait_for 'grep -q busy /tmp/out'\n"
+                             "kill -INT $tool; wait $tool; echo \"status $?\"; kill $holder\n"
+                             "cat /tmp/out; grep -c ' /mnt/mmc ' /proc/mounts\n");
+    EXPECT_EQ(r.out, "status 0\nSD/mmc /dev/mmcblk0 is busy, waiting for the other run!\n"
+                     "\nGet signal, signo = 2\n0\n");
+    EXPECT_EQ(without_line_numbers(cam.read_file("err")),
+              error_line("sdmmc_info", "sdmmc mount failed!\n") +
+                  error_line("sdmmc_init_param", "sdmmc check information faild!\n"));
 }
 
 } // namespace

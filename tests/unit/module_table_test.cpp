@@ -1,7 +1,6 @@
 // The module table: sorted registration, name rules, dispatch and deinit.
 #include <gtest/gtest.h>
 
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -23,7 +22,8 @@ protected:
     void TearDown() override { clear(); }
     static void clear()
     {
-        memset(g_module_table, 0, sizeof g_module_table);
+        for (ModuleDesc &slot : g_module_table)
+            slot = ModuleDesc{};
         g_module_count = 0;
         g_events.clear();
     }

@@ -1,7 +1,6 @@
 // The shared option help printer and the top-level module list.
 #include <gtest/gtest.h>
 
-#include <string.h>
 
 #include <string>
 
@@ -15,14 +14,16 @@ class UsagePrinter : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        memset(g_module_table, 0, sizeof g_module_table);
+        for (ModuleDesc &slot : g_module_table)
+            slot = ModuleDesc{};
         g_module_count = 0;
         OSA_init();
         snprintf(g_prog_name, sizeof g_prog_name, "%s", "/usr/bin/debug");
     }
     void TearDown() override
     {
-        memset(g_module_table, 0, sizeof g_module_table);
+        for (ModuleDesc &slot : g_module_table)
+            slot = ModuleDesc{};
         g_module_count = 0;
         OSA_shutdown();
     }

@@ -1,11 +1,16 @@
 // camera_test.cpp - the tool on the emulated camera without a card: the
-// framework under BusyBox's sh, the cpu monitor on the guest kernel's two
-// processors, the guarded log and the shared-memory records on the Arm64
-// kernel, the databases on the guest's flash, and the empty card slot.
+// framework under BusyBox's sh, help without each opened library and a
+// library cut short where the camera keeps them, the cpu monitor on the
+// guest kernel's two processors, the guarded log and the shared-memory
+// records on the Arm64 kernel, the databases on the guest's flash, the
+// bad-block scan's verdicts, and the empty card slot.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,12 +21,55 @@ namespace {
 
 const std::string kRule(80, '*');
 const std::string kCvdbLine = "Current Database File: [/mnt/nand/cvdb.db] \n";
+const std::string kOpenedLibs[] = {"libcvptz.so", "libcvwifi.so", "libcvdb.so", "libcvsys.so"};
+
+std::vector<std::string> module_names()
+{
+    std::istringstream in(DEBUG_MODULE_NAMES);
+    std::vector<std::string> names;
+    for (std::string name; in >> name;)
+        names.push_back(name);
+    return names;
+}
+
+// debug -h for every module, with each opened library taken away in turn
+// from where the camera keeps them.
+std::string help_without_each_library()
+{
+    std::string script;
+    for (const auto &lib : kOpenedLibs) {
+        script += "mv /usr/lib/" + lib + " /tmp/\n";
+        for (const auto &m : module_names())
+            script += "run_case help_" + lib + "_" + m + " debug -h " + m + "\n";
+        script += "mv /tmp/" + lib + " /usr/lib/\n";
+    }
+    return script;
+}
+
+// The simulated flash: a scan that a Ctrl-C stops in mtd1, before its bad
+// block at 0x200000, and (as mtd.zero) one with an erase size of 0.
+std::string make_flash(const Camsim &cam)
+{
+    std::string dir = cam.scratch() + "/flash";
+    mkdir(dir.c_str(), 0755);
+    mkdir((dir + "/dev").c_str(), 0755);
+    const std::string heading = "dev:    size   erasesize  name\n";
+    write_whole_file(dir + "/mtd", heading + "mtd0: 00100000 00020000 \"boot\"\n"
+                                             "mtd1: 00400000 00020000 \"kernel\"\n");
+    write_whole_file(dir + "/mtd.zero", heading + "mtd0: 00100000 00020000 \"boot\"\n"
+                                                  "mtd1: 00400000 00000000 \"kernel\"\n");
+    write_whole_file(dir + "/dev/mtd0", "bad 0x20000\n");
+    write_whole_file(dir + "/dev/mtd1", "signal 0x40000 2\nbad 0x200000\n");
+    return dir;
+}
 
 class VmCamera : public VmSuite {
 protected:
     static void SetUpTestSuite()
     {
-        boot({}, "readlink /bin/sh > $CAMSIM_DIR/shell\n"
+        insert_cards({});
+        cam_->option("--mtd", make_flash(*cam_));
+        start("readlink /bin/sh > $CAMSIM_DIR/shell\n"
                  "grep -c '^cpu[0-9]' /proc/stat > $CAMSIM_DIR/cpus\n"
                  "run_case usage debug\n"
                  "run_case help debug -h ir\n"
@@ -37,6 +85,14 @@ protected:
                  "run_case db_write debug -M db -e \"update ports set port=8554 where name='rtsp'\"\n"
                  "run_case db_read debug -M db -s \"select * from ports where name='rtsp'\"\n"
                  "run_case sdmmc debug -M sdmmc " + kNoCardArgs + "\n"
+                 "run_case mtd_stopped debug -M mtd -b 1\n"
+                 "cp $CAMSIM_MTD/mtd.zero $CAMSIM_MTD/mtd\n"
+                 "run_case mtd_zero debug -M mtd -b 1\n" +
+                 help_without_each_library() +
+                 "cp /usr/lib/libcvdb.so /tmp/whole.so\n"
+                 "head -c $(($(wc -c < /tmp/whole.so) / 2)) /tmp/whole.so > /usr/lib/libcvdb.so\n"
+                 "run_case db_cut debug -M db -t\n"
+                 "cp /tmp/whole.so /usr/lib/libcvdb.so\n"
                  "rm -rf /mnt/nand\n"
                  "run_case no_flash debug -M gpio -w 1 -d 1\n");
     }
@@ -67,6 +123,47 @@ TEST_F(VmCamera, UsageHelpAndExitStatusesUnderBusyBoxSh)
                                            " ERROR  (osa_log|OSA_logInit|N): OSA_ipcMakeKey() \n"
                                            " ERROR  (test|main|N): test_init failed!\n");
     EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(VmCamera, HelpNeverStopsOnAMissingLibraryAndACutLibraryIsNamedSo)
+{
+    const std::string dir_prefix = " ERROR  (platform_libs|platform_lib_open|N): cannot load platform library ";
+    for (const auto &lib : kOpenedLibs) {
+        for (const auto &m : module_names()) {
+            CamsimResult r = cam_->case_result("help_" + lib + "_" + m);
+            std::string help = "debug version: 1.2.0\n" + module_usage(m), err;
+            if (m == "db" && lib == "libcvdb.so") {
+                help = help.substr(0, help.find("Query Result:"));
+                err = dir_prefix + lib + ": " + lib + ": cannot open shared object file: No such file or directory\n";
+            }
+            EXPECT_EQ(r.out, help) << lib << ", " << m;
+            EXPECT_EQ(without_line_numbers(r.err), err) << lib << ", " << m;
+            EXPECT_EQ(r.status, 0) << lib << ", " << m;
+        }
+    }
+    // Found where the loader would find it, among its default directories.
+    CamsimResult r = cam_->case_result("db_cut");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(without_line_numbers(r.err), dir_prefix + "libcvdb.so: /usr/lib/libcvdb.so: truncated\n");
+    EXPECT_EQ(r.status, 255);
+}
+
+TEST_F(VmCamera, BadBlockScanThatDidNotCoverTheFlashSaysSoInItsTotal)
+{
+    CamsimResult r = cam_->case_result("mtd_stopped");
+    EXPECT_EQ(r.out, "\nGet signal, signo = 2\n"
+                     "/dev/mtd0 (\"boot\") : \n"
+                     "Bad block found at : 00020000\n"
+                     "Scan stopped at /dev/mtd1 (\"kernel\") offset 00160000\n"
+                     "\nTotal bad block : 1 (scanned part only: 1 of 2 partitions not fully scanned)\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    r = cam_->case_result("mtd_zero");
+    EXPECT_EQ(r.out, "/dev/mtd0 (\"boot\") : \n"
+                     "Bad block found at : 00020000\n"
+                     "\nTotal bad block : 1 (scanned part only: 1 of 2 partitions not fully scanned)\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              " ERROR  (cv_mtd|cv_badblock_check|N): /dev/mtd1 erase size is 0, not scanned\n");
 }
 
 TEST_F(VmCamera, CpuLoadIsThatOfBothProcessors)

@@ -54,7 +54,16 @@ protected:
         if (fd >= 0)
             close(fd);
         ASSERT_TRUE(written) << image;
-        start(kPartitionCount + "before\n" + "run_case format debug -M sdmmc -f\n" + kPartitionCount +
+        // The camera mounted the partition: a repair puts it back, a
+        // format puts the whole card there.
+        start(kPartitionCount + "before\n" +
+              "mkdosfs /dev/mmcblk0p1 > /dev/null && mount -t vfat /dev/mmcblk0p1 /mnt/mmc\n"
+              "echo old > /mnt/mmc/old\n"
+              "run_case part_repair debug -M sdmmc -r\n"
+              "awk '$2 == \"/mnt/mmc\" { print $1 }' /proc/mounts > $CAMSIM_DIR/part_mounted\n"
+              "ls /mnt/mmc >> $CAMSIM_DIR/part_mounted\n"
+              "run_case format debug -M sdmmc -f\n"
+              "ls -A /mnt/mmc > $CAMSIM_DIR/format_left\n" + kPartitionCount +
               "after\n" + "dd if=/dev/mmcblk0 bs=1 skip=82 count=5 2>/dev/null > $CAMSIM_DIR/fs_type\n"
               "run_case mount debug -M sdmmc -m -m\n"
               "grep -c ' /mnt/mmc ' /proc/mounts > $CAMSIM_DIR/mounts\n" +
@@ -74,7 +83,15 @@ protected:
 TEST_F(VmSdmmcCard, FormatRemovesThePartitionAndMakesFat32WithBusyBoxPrograms)
 {
     EXPECT_EQ(cam_->read_file("before"), "1\n") << "the partition was not made";
-    CamsimResult r = cam_->case_result("format");
+    // The partition on /mnt/mmc is the card there: the repair checks the
+    // whole card, which holds no filesystem of its own, and puts the
+    // partition back.
+    CamsimResult r = cam_->case_result("part_repair");
+    EXPECT_EQ(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1), "Sd/mmc repair /dev/mmcblk0 faild!\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
+    EXPECT_EQ(cam_->read_file("part_mounted"), "/dev/mmcblk0p1\nold\n");
+
+    r = cam_->case_result("format");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.find("Sd/mmc format failed!"), std::string::npos) << r.out;
     EXPECT_EQ(error_lines(r.err), "") << r.err;
@@ -82,6 +99,8 @@ TEST_F(VmSdmmcCard, FormatRemovesThePartitionAndMakesFat32WithBusyBoxPrograms)
     EXPECT_NE(r.err.find("real\t"), std::string::npos) << r.err;
     EXPECT_EQ(cam_->read_file("after"), "0\n");
     EXPECT_EQ(cam_->read_file("fs_type"), "FAT32");
+    // Mounted again as the whole card (the guard checks the source).
+    EXPECT_EQ(cam_->read_file("format_left"), "");
 }
 
 TEST_F(VmSdmmcCard, MountIsTheKernelsVfatOnceAndInformationComesFromItsStatfs)
@@ -177,6 +196,119 @@ protected:
 TEST_F(VmSdmmcRepair, MendsADamagedOrMountedCardAndFailsOnOneMountedElsewhereOrWithoutBootSector)
 {
     expect_repairs(*cam_);
+}
+
+// One card that other names, other runs and signals reach while the tool
+// works on it.
+class VmSdmmcInUse : public VmSuite {
+protected:
+    static void SetUpTestSuite()
+    {
+        boot({64},
+             kWaitFor + kFormatCard0 + kMountAndRecord +
+                 "echo old > /mnt/mmc/old\n"
+                 // A dropped SSH session while fdisk waits for its commands.
+                 "setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > $CAMSIM_DIR/hup.out 2> $CAMSIM_DIR/hup.err &\n"
+                 "tool=$!\n"
+                 "wait_for \"grep -qs '^fdisk' /proc/[0-9]*/cmdline\"\n"
+                 "kill -HUP -$(cat /tmp/group); wait $tool; echo $? > $CAMSIM_DIR/hup.status\n"
+                 "ls /mnt/mmc > $CAMSIM_DIR/hup.files\n"
+                 // A second run while the format has the card off /mnt/mmc.
+                 "debug -M sdmmc -f > /dev/null 2>&1 & format=$!\n"
+                 "wait_for \"! grep -q ' /mnt/mmc ' /proc/mounts\"\n"
+                 "run_case info debug -M sdmmc -i\n"
+                 "wait $format; echo $? > $CAMSIM_DIR/format.status\n"
+                 "ls -A /mnt/mmc > $CAMSIM_DIR/format.files\n" +
+                 kStatfsTo + "statfs\n"
+                 "echo probe > /mnt/mmc/probe; umount /mnt/mmc\n"
+                 "dosfsck -n /dev/mmcblk0 > $CAMSIM_DIR/format.fsck 2>&1\n"
+                 // A format asked for during a fill.
+                 "mount -t vfat /dev/mmcblk0 /mnt/mmc\n"
+                 "debug -M sdmmc -n 4 -z 1 -F > $CAMSIM_DIR/fill.out 2>&1 & fill=$!\n"
+                 "wait_for \"grep -q 'file1 ' $CAMSIM_DIR/fill.out\"\n"
+                 "run_case fill_format debug -M sdmmc -f -m\n"
+                 "wait $fill\n"
+                 "ls -A /mnt/mmc > $CAMSIM_DIR/fill.card\n"
+                 "umount /mnt/mmc; ls -A /mnt/mmc > $CAMSIM_DIR/fill.beneath\n"
+                 // The card under another name, mounted elsewhere.
+                 "ln -s /dev/mmcblk0 /dev/sdcard; mkdir -p /media/x\n"
+                 "mount -t vfat /dev/sdcard /media/x && echo x > /media/x/a\n"
+                 "run_case other_name debug -M sdmmc -f -r -i\n"
+                 "echo late > /media/x/late.txt; sync; umount /media/x\n"
+                 "dosfsck -n /dev/mmcblk0 > $CAMSIM_DIR/other_name.fsck 2>&1\n"
+                 // Ctrl-C after fdisk wrote the card, before mkdosfs.
+                 "mount -t vfat /dev/mmcblk0 /mnt/mmc\n"
+                 "for i in 1 2 3 4 5 6 7 8; do echo data > /mnt/mmc/f$i; done\n"
+                 "setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > $CAMSIM_DIR/stop.out 2> $CAMSIM_DIR/stop.err &\n"
+                 "tool=$!\n"
+                 "wait_for \"grep -q 're-read partition table' $CAMSIM_DIR/stop.out\"\n"
+                 "kill -INT -$(cat /tmp/group); wait $tool; echo $? > $CAMSIM_DIR/stop.status\n"
+                 "grep -c ' /mnt/mmc ' /proc/mounts > $CAMSIM_DIR/stop.mounts\n");
+    }
+};
+
+TEST_F(VmSdmmcInUse, AHangUpWhileFdiskWaitsStopsTheFormatAndMountsTheOldFilesystemAgain)
+{
+    EXPECT_EQ(cam_->read_file("hup.status"), "0\n");
+    std::string out = cam_->read_file("hup.out");
+    EXPECT_NE(out.find("\nGet signal, signo = 1\nSd/mmc format stopped!\n"), std::string::npos) << out;
+    EXPECT_EQ(error_lines(cam_->read_file("hup.err")), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    EXPECT_EQ(cam_->read_file("hup.files"), "old\n");
+}
+
+TEST_F(VmSdmmcInUse, ARunThatFindsTheCardOffTheMountPointWaitsForTheFormat)
+{
+    CamsimResult r = cam_->case_result("info");
+    EXPECT_EQ(r.out, "SD/mmc /dev/mmcblk0 is busy, waiting for the other run!\n" +
+                         info_text(read_figures(*cam_, "statfs")));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(cam_->read_file("format.status"), "0\n");
+    EXPECT_EQ(cam_->read_file("format.files"), "");
+    // As after a format alone: BusyBox's label, and the probe file whole.
+    std::string fsck = cam_->read_file("format.fsck");
+    EXPECT_EQ(fsck.find("Truncating"), std::string::npos) << fsck;
+    EXPECT_NE(fsck.find("/dev/mmcblk0: 1 files, 2/"), std::string::npos) << fsck;
+}
+
+TEST_F(VmSdmmcInUse, AFormatWaitsForTheFillAndNoFillFileLandsBeneathTheMountPoint)
+{
+    std::string fill = cam_->read_file("fill.out");
+    EXPECT_NE(fill.find("Create /mnt/mmc/file3 \nCreate total 4 files \n"), std::string::npos) << fill;
+    CamsimResult r = cam_->case_result("fill_format");
+    EXPECT_EQ(r.out.rfind("SD/mmc /dev/mmcblk0 is busy, waiting for the other run!\n", 0), 0u) << r.out;
+    EXPECT_EQ(error_lines(r.err), "") << r.err;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(cam_->read_file("fill.card"), "");
+    EXPECT_EQ(cam_->read_file("fill.beneath"), "");
+}
+
+TEST_F(VmSdmmcInUse, ACardMountedElsewhereUnderAnotherNameIsLeftAlone)
+{
+    CamsimResult r = cam_->case_result("other_name");
+    EXPECT_EQ(r.out, "Sd/mmc repair /dev/mmcblk0 faild!\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              error_line("sdmmc_format_disk", "/dev/mmcblk0 is mounted elsewhere (/media/x), not formatted\n") +
+                  error_line("sdmmc_init_param", "sdmmc format disk faild!\n") +
+                  error_line("sdmmc_repair_disk", "/dev/mmcblk0 is mounted elsewhere (/media/x), not checked\n") +
+                  error_line("sdmmc_init_param", "sdmmc repair disk faild!\n") +
+                  error_line("sdmmc_info", "/dev/mmcblk0 is mounted elsewhere (/media/x), not on /mnt/mmc\n") +
+                  error_line("sdmmc_init_param", "sdmmc check information faild!\n"));
+    // Both files whole in the one filesystem.
+    std::string fsck = cam_->read_file("other_name.fsck");
+    EXPECT_NE(fsck.find("/dev/mmcblk0: 2 files, 3/"), std::string::npos) << fsck;
+    EXPECT_EQ(fsck.find("Truncating"), std::string::npos) << fsck;
+}
+
+TEST_F(VmSdmmcInUse, AFormatStoppedAfterFdiskWroteLeavesTheCardUnmountedAndSaysSo)
+{
+    EXPECT_EQ(cam_->read_file("stop.status"), "0\n");
+    std::string out = cam_->read_file("stop.out");
+    EXPECT_NE(out.find("\nGet signal, signo = 2\nSd/mmc format stopped!\n"
+                       "Sd/mmc /dev/mmcblk0 has no usable filesystem, please format it again!\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(error_lines(cam_->read_file("stop.err")), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    EXPECT_EQ(cam_->read_file("stop.mounts"), "0\n");
 }
 
 } // namespace

@@ -162,6 +162,27 @@ TEST(PlatformLibs, ABrokenLibraryOrOneLackingACallStopsItsModuleTheSameWay)
     }
 }
 
+TEST(PlatformLibs, ALibraryNameThatIsAPathIsRefusedAndTheHostFileStaysAsItWas)
+{
+    Camsim cam;
+    const std::string victim = cam.scratch() + "/victim";
+    // From the library directory up to / and down to the scratch directory.
+    std::string name;
+    for (int i = 0; i < 32; i++)
+        name += "../";
+    name += victim.substr(1);
+    for (const auto &option : {std::make_pair("--no-lib", name), std::make_pair("--lib", name + "=/dev/null")}) {
+        write_whole_file(victim, "host file\n");
+        Camsim sandbox;
+        sandbox.option(option.first, option.second);
+        CamsimResult r = sandbox.run("true");
+        EXPECT_EQ(r.err, std::string("camsim: ") + option.first + " " + name +
+                             ": not a library file name (libcvptz.so, ...)\n");
+        EXPECT_EQ(r.status, 125);
+        EXPECT_EQ(read_whole_file(victim), "host file\n") << option.first;
+    }
+}
+
 TEST(PlatformLibs, ALibraryLackingACallTheModuleNeverMakesDoesNotStopIt)
 {
     Camsim whole;

@@ -7,7 +7,6 @@
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "osa.h"
@@ -150,17 +149,9 @@ int OSA_logOpen(void)
  * for its readers. Only the bytes this write added are ever taken back:
  * another program may append at the same time (without the lock, or not
  * honouring it), and its record must stay. Each piece lands at the file's
- * end, so the offset after it tells where it went. A record the flash has
- * no room for is not begun: on a flash filesystem, taking bytes back takes
- * room too (JFFS2 writes a node for it), which a full flash does not have. */
+ * end, so the offset after it tells where it went. */
 static int osa_log_append(const void *data, uint32_t length)
 {
-    struct statvfs fs;
-    if (fstatvfs(g_osa_log.fd, &fs) == 0 && (uint64_t)fs.f_bfree * fs.f_frsize < length) {
-        errno = ENOSPC;
-        perror("write log");
-        return -1;
-    }
     const char *p = (const char *)data;
     size_t left = length;
     off_t first = 0, end = -1;

@@ -1,11 +1,13 @@
 /* test.cpp - entry point: start-up, the scan for -M and -h, the version line
  * and top-level usage, dispatch to one module, the signal handler, shutdown. */
 #include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,20 +54,89 @@ void test_signal_handler(int signo)
     g_stop_flag = 1;
 }
 
+/* The copy's temporary name: the file's own name, a dot and mkstemp's six
+ * letters or digits. */
+static int restore_is_temporary(const char *name, const char *base)
+{
+    size_t len = strlen(base);
+    if (strncmp(name, base, len) != 0 || name[len] != '.' || strlen(name + len + 1) != 6)
+        return 0;
+    for (const char *c = name + len + 1; *c; c++) {
+        if (!isalnum((unsigned char)*c))
+            return 0;
+    }
+    return 1;
+}
+
+/* A start killed during a copy (kill -9, a power cut) leaves its temporary
+ * file; each later one would add another until the flash is full. A copy
+ * in progress holds a lock on its file, so one without the lock is left
+ * over and goes. */
+static void restore_remove_stale(const char *dir, const char *base)
+{
+    int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *d = dfd >= 0 ? fdopendir(dfd) : nullptr;
+    if (!d) {
+        if (dfd >= 0)
+            close(dfd);
+        return;
+    }
+    while (struct dirent *e = readdir(d)) {
+        if (!restore_is_temporary(e->d_name, base))
+            continue;
+        int fd = openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            unlinkat(dfd, e->d_name, 0);
+        close(fd);
+    }
+    closedir(d);
+}
+
+/* Creates the copy's temporary file and locks it, so that no other start
+ * takes it for a leftover. Another start may have found it in the moment
+ * between the two and removed it: then a new one is made. */
+static int restore_create_temporary(char *tmp, size_t size, const char *to)
+{
+    for (int attempt = 0; attempt < 3; attempt++) {
+        snprintf(tmp, size, "%s.XXXXXX", to);
+        int fd = mkostemp(tmp, O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        struct stat mine, named;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &mine) == 0 &&
+            stat(tmp, &named) == 0 && mine.st_ino == named.st_ino && mine.st_dev == named.st_dev)
+            return fd;
+        close(fd);
+    }
+    errno = EAGAIN;
+    return -1;
+}
+
 /* Copies a default database into place as a whole or not at all: a copy cut
- * short by a full flash or an interrupt would otherwise stay for good, since
- * only a missing file is replaced. The copy is made under a temporary name
- * in the same directory, forced to the flash, then renamed into place. */
+ * short by a full flash, a file-size limit, an interrupt or a power cut
+ * would otherwise stay for good, since only a missing file is replaced. The
+ * copy is made under a temporary name in the same directory, forced to the
+ * flash, then renamed into place. */
 static void restore_database(const char *from, const char *to)
 {
+    char dir[128];
+    snprintf(dir, sizeof dir, "%s", to);
+    char *slash = strrchr(dir, '/');
+    if (!slash)
+        return;
+    *slash = '\0';
+    restore_remove_stale(dir, slash + 1);
     if (access(to, F_OK) == 0)
         return;
     char tmp[128];
-    snprintf(tmp, sizeof tmp, "%s.XXXXXX", to);
     int in = open(from, O_RDONLY | O_CLOEXEC);
     int out = -1;
     struct stat st;
-    int ok = in >= 0 && fstat(in, &st) == 0 && (out = mkostemp(tmp, O_CLOEXEC)) >= 0;
+    int ok = in >= 0 && fstat(in, &st) == 0 &&
+             (out = restore_create_temporary(tmp, sizeof tmp, to)) >= 0;
     if (ok) {
         /* The mode cp would give: the default's, less the umask. */
         mode_t mask = umask(0);
@@ -83,26 +154,21 @@ static void restore_database(const char *from, const char *to)
         }
         ok = OSA_writeAll(out, buf, (size_t)n) == 0;
     }
-    if (out >= 0) {
-        ok = ok && fsync(out) == 0;
-        ok = close(out) == 0 && ok;
-        ok = ok && rename(tmp, to) == 0;
-    }
+    /* Renamed before it is closed: closing gives up the lock, and the
+     * whole copy would then look like a leftover to another start. */
+    ok = ok && fsync(out) == 0 && rename(tmp, to) == 0;
     int saved = errno;
+    if (!ok && out >= 0)
+        unlink(tmp);
+    if (out >= 0)
+        close(out);
     if (in >= 0)
         close(in);
     if (!ok) {
-        if (out >= 0)
-            unlink(tmp);
         report_error("restore %s from %s failed: %s\n", to, from, strerror(saved));
         return;
     }
     /* The rename itself reaches the flash with the directory. */
-    char dir[128];
-    snprintf(dir, sizeof dir, "%s", to);
-    char *slash = strrchr(dir, '/');
-    if (slash)
-        *slash = '\0';
     int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         fsync(dfd);
@@ -145,6 +211,10 @@ int test_init(void)
     struct sigaction hangup;
     if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
         signal(SIGHUP, test_signal_handler);
+    /* A file-size limit (a service manager may set one) would otherwise
+     * kill the tool in the middle of a write: the write fails with EFBIG
+     * instead and is handled like a full flash. */
+    signal(SIGXFSZ, SIG_IGN);
     restore_default_databases();
     int status = OSA_init();
     status |= OSA_logInit();

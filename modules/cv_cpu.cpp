@@ -131,11 +131,24 @@ int cpu_scan_self(FILE *fp, CpuTicks *ticks)
     return n;
 }
 
-/* current - previous; a counter that went backwards (the kernel's iowait
- * may) counts as no time rather than wrapping round to 2^64. */
-static double cpu_delta(uint64_t current, uint64_t previous)
+/* current - previous; a counter that went backwards counts as no time
+ * rather than wrapping round to 2^64. The kernel's iowait may go back a
+ * little, and the idle count of a processor taken offline falls back to a
+ * smaller one. */
+static uint64_t cpu_delta(uint64_t current, uint64_t previous)
 {
-    return current >= previous ? (double)(current - previous) : 0.0;
+    return current >= previous ? current - previous : 0;
+}
+
+/* The kernel's own user and system counters, out of the combined ones. */
+static uint64_t cpu_user(const CpuTicks *t)
+{
+    return cpu_delta(t->user_nice, t->nice);
+}
+
+static uint64_t cpu_system(const CpuTicks *t)
+{
+    return cpu_delta(t->system_all, t->irq + t->softirq);
 }
 
 int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load)
@@ -145,31 +158,47 @@ int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load)
         *previous = *current;
         return 0;
     }
-    double total = cpu_delta(current->total, previous->total);
-    double user = cpu_delta(current->user_nice, previous->user_nice);
-    double nice = cpu_delta(current->nice, previous->nice);
-    double sys = cpu_delta(current->system_all, previous->system_all);
-    double idle = cpu_delta(current->idle, previous->idle);
-    double iowait = cpu_delta(current->iowait, previous->iowait);
-    double irq = cpu_delta(current->irq, previous->irq);
-    double softirq = cpu_delta(current->softirq, previous->softirq);
-    double steal = cpu_delta(current->steal, previous->steal);
-    double process = cpu_delta(current->process, previous->process);
+    /* Every figure is a share of the same changes, each counter's own and
+     * never negative, and the interval is their sum: the figures then lie
+     * between 0 and 100 % however the counters moved. */
+    double user = (double)cpu_delta(cpu_user(current), cpu_user(previous));
+    double nice = (double)cpu_delta(current->nice, previous->nice);
+    double system = (double)cpu_delta(cpu_system(current), cpu_system(previous));
+    double idle = (double)cpu_delta(current->idle, previous->idle);
+    double iowait = (double)cpu_delta(current->iowait, previous->iowait);
+    double irq = (double)cpu_delta(current->irq, previous->irq);
+    double softirq = (double)cpu_delta(current->softirq, previous->softirq);
+    double steal = (double)cpu_delta(current->steal, previous->steal);
+    double process = (double)cpu_delta(current->process, previous->process);
+    double total = user + nice + system + idle + iowait + irq + softirq + steal;
     *previous = *current;
     /* No tick passed: there is no interval to divide by, keep the last load. */
     if (total == 0.0)
-        return -1;
-    load->user = (user * 100.0) / total;
+        return 0;
+    load->user = ((user + nice) * 100.0) / total;
     load->nice = (nice * 100.0) / total;
-    load->sys = (sys * 100.0) / total;
+    load->sys = ((system + irq + softirq) * 100.0) / total;
     load->idle = (idle * 100.0) / total;
     load->iowait = (iowait * 100.0) / total;
     load->irq = (irq * 100.0) / total;
     load->softirq = (softirq * 100.0) / total;
     load->steal = (steal * 100.0) / total;
-    load->process = (process * 100.0) / total;
+    /* The process's ticks come from another file, read a moment later. */
+    load->process = process < total ? (process * 100.0) / total : 100.0;
     load->cpu = 100.0 - (idle * 100.0) / total;
-    return 0;
+    return 1;
+}
+
+/* The message for a /proc file that cannot be opened: the one for a
+ * missing /proc, or the system's reason (out of descriptors, say). */
+static void cpu_report_open_error(const char *path)
+{
+    if (errno == ENOENT)
+        fprintf(stderr,
+                "\033[0;31mError: %s not found. Is the /proc filesystem mounted?\n\033[0;39m \n",
+                path);
+    else
+        fprintf(stderr, "\033[0;31mError: Can't open %s: %s\n\033[0;39m \n", path, strerror(errno));
 }
 
 int cpu_sample(CpuLoad *load)
@@ -177,8 +206,7 @@ int cpu_sample(CpuLoad *load)
     CpuTicks current = {};
     FILE *fp = fopen("/proc/stat", "r");
     if (!fp) {
-        fprintf(stderr,
-                "\033[0;31mError: /proc/stat not found. Is the /proc filesystem mounted?\n\033[0;39m \n");
+        cpu_report_open_error("/proc/stat");
         return -1;
     }
     int found = cpu_scan_stat(fp, &current);
@@ -187,8 +215,7 @@ int cpu_sample(CpuLoad *load)
 
     fp = fopen("/proc/self/stat", "r");
     if (!fp) {
-        fprintf(stderr, "\033[0;31mError: /proc/self/stat not found. Is the /proc filesystem "
-                        "mounted?\n\033[0;39m \n");
+        cpu_report_open_error("/proc/self/stat");
         return -1;
     }
     if (cpu_scan_self(fp, &current) < 4) {
@@ -256,7 +283,9 @@ static int cpu_open_log(const char *path)
 
 /* Each line goes to the log as it is printed, so that a run ended by a
  * hang-up, a closed pipe or a kill keeps what was shown. The first failed
- * write is reported and ends the log. */
+ * write (a full flash, a file-size limit) is reported and ends the log; the
+ * part of its line that went in is taken back, so the log holds whole
+ * lines only. */
 static void cpu_log_line(int *fd, const char *line)
 {
     if (*fd < 0)
@@ -265,12 +294,28 @@ static void cpu_log_line(int *fd, const char *line)
     size_t len = (size_t)snprintf(text, sizeof text, "%s\n", line);
     if (len >= sizeof text)
         len = sizeof text - 1;
+    off_t before = lseek(*fd, 0, SEEK_CUR);
     if (OSA_writeAll(*fd, text, len) != 0) {
+        int saved = errno;
+        /* On a device (a serial line) there is nothing to take back, and
+         * ftruncate fails harmlessly. */
+        int cut = before >= 0 ? ftruncate(*fd, before) : -1;
+        (void)cut;
         fprintf(stderr, "\033[0;31mError: Can't write log %s: %s\n\033[0;39m \n", g_cpu_log_name,
-                strerror(errno));
+                strerror(saved));
         close(*fd);
         *fd = -1;
     }
+}
+
+/* A line where no load was measured yet, and a summary without one: said
+ * in words, so that nothing reads as a figure. */
+static void cpu_print_unmeasured(int *log, const char *what)
+{
+    char line[64];
+    snprintf(line, sizeof line, "%s: no load measured", what);
+    cpu_log_line(log, line);
+    printf("\033[0;31m%s\033[0;39m \n", line);
 }
 
 static int cpu_test_main(int argc, char **argv)
@@ -290,12 +335,20 @@ static int cpu_test_main(int argc, char **argv)
     CpuLoad load = {};
     double maximum = 0.0, minimum = 100.0, sum = 0.0;
     int printed = 0;
+    int sampled = 0;    /* the counters could be read at least once */
+    int measured = 0;   /* a load was worked out at least once */
+    int unmeasured = 0; /* cycle lines that had no load to show */
     /* 64 bits: with a count of INT32_MAX the index must still pass it. */
     int64_t cycle = 0;
     int last = 0;
     while (!g_stop_flag) {
-        cpu_sample(&load);
-        if (cycle > 0 && cycle <= g_cpu_count) {
+        int result = cpu_sample(&load);
+        sampled |= result >= 0;
+        measured |= result == 1;
+        if (cycle > 0 && cycle <= g_cpu_count && !measured) {
+            cpu_print_unmeasured(&log, "CPU");
+            unmeasured++;
+        } else if (cycle > 0 && cycle <= g_cpu_count) {
             if (maximum < load.cpu)
                 maximum = load.cpu;
             if (minimum > load.cpu)
@@ -320,15 +373,21 @@ static int cpu_test_main(int argc, char **argv)
             cpu_sleep_seconds(g_cpu_delay);
     }
 
-    /* With no cycle printed this is 0/0: the summary shows NaN. */
-    double average = sum / (double)printed;
-    char line[128];
-    snprintf(line, sizeof line, "Average:%4.3f%%   Max:%4.2f%%  Min:%4.2f%%", average, maximum,
-             minimum);
-    cpu_log_line(&log, line);
+    /* A run stopped before its first cycle line keeps the 0/0 summary (NaN),
+     * as its counters were read; one whose cycles had nothing to show, or
+     * that never read them, says so. */
+    if (printed == 0 && (unmeasured > 0 || !sampled)) {
+        cpu_print_unmeasured(&log, "Average");
+    } else {
+        double average = sum / (double)printed;
+        char line[128];
+        snprintf(line, sizeof line, "Average:%4.3f%%   Max:%4.2f%%  Min:%4.2f%%", average, maximum,
+                 minimum);
+        cpu_log_line(&log, line);
+        printf("\033[1;32m%s\033[0;39m \n", line);
+    }
     if (log >= 0)
         close(log);
-    printf("\033[1;32m%s\033[0;39m \n", line);
     return 0;
 }
 

@@ -41,9 +41,12 @@ int cpu_scan_stat(FILE *fp, CpuTicks *ticks);
 int cpu_scan_self(FILE *fp, CpuTicks *ticks);
 /* Takes the current counters: the first call only stores them; later calls
  * write the load of the interval since the stored ones and store the new
- * ones. 0 when it primed or wrote a load, -1 when there was no interval. */
+ * ones. 1 when it wrote a load, 0 when it only stored the counters (the
+ * first call, or no tick since the last). */
 int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load);
 
+/* One sample of the kernel's counters: as cpu_update_load, or -1 when they
+ * could not be read (reported on standard error). */
 int cpu_sample(CpuLoad *load);
 
 #endif

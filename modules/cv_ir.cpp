@@ -142,7 +142,9 @@ static int ir_test_main(int argc, char **argv)
     else if (g_ir_param.mode == 1)
         ir_set_led(0);
 
-    uint32_t start = OSA_nowMsec();
+    /* The monotonic clock in 64 bits: a date set during the run, or an
+     * endless run of more than 24 days, still gives the true duration. */
+    uint64_t start = OSA_clockMsec();
     int cut = 0;
     while (!g_stop_flag && g_ir_param.times != 0) {
         /* Other negative counts run down through the 32-bit wrap, without
@@ -157,8 +159,8 @@ static int ir_test_main(int argc, char **argv)
         else if (g_ir_param.mode == 3)
             ir_set_led(!cut); /* the opposite of what mode 2 passes */
     }
-    uint32_t end = OSA_nowMsec();
-    int seconds = (int32_t)(end - start) / 1000;
+    uint64_t elapsed = (OSA_clockMsec() - start) / 1000u;
+    int seconds = elapsed > INT32_MAX ? INT32_MAX : (int)elapsed;
 
     char record[IR_LOG_RECORD_SIZE];
     memset(record, 0, sizeof record);

@@ -698,10 +698,13 @@ static int sdmmc_init_param(int argc, char **argv)
     return 0;
 }
 
-/* Only the format frees the caches: the card's other actions run on a
- * system library without that call, or without the library. */
+/* The format, the speed test and the fill free the caches; the card's
+ * other actions run on a system library without that call, or without
+ * the library. */
 static const ModuleCall sdmmc_calls[] = {
     {"cv_free_system_caches", 'f'},
+    {"cv_free_system_caches", 's'},
+    {"cv_free_system_caches", 'F'},
     {nullptr, 0},
 };
 
@@ -724,8 +727,10 @@ static int sdmmc_test_main(int argc, char **argv)
     /* Checked before any option acts, so that a library without the call
      * stops the run before it has done anything, never between fdisk and
      * mkdosfs. */
-    if (sdmmc_option_given(argc, argv, 'f') && open_module_calls(sdmmc_calls, 'f') != 0)
-        exit(-1);
+    for (const ModuleCall *call = sdmmc_calls; call->name; call++) {
+        if (sdmmc_option_given(argc, argv, call->option) && open_module_calls(sdmmc_calls, call->option) != 0)
+            exit(-1);
+    }
     if (sdmmc_init_param(argc, argv) != 0) {
         sdmmc_usage();
         exit(-1);

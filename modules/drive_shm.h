@@ -64,9 +64,31 @@ static_assert(offsetof(LightSensorRequest, value) == 8, "LightSensorRequest.valu
 static_assert(offsetof(LightSensorRequest, value2) == 12, "LightSensorRequest.value2 at 12");
 static_assert(offsetof(LightSensorRequest, spare) == 16, "LightSensorRequest.spare at 16");
 
-/* Copies the whole record over the start of the segment with this key in
- * one block copy. There is no handshake with the service: a request it has
- * not taken yet is replaced. The segment is never read and never removed. */
+/* Writes a record of `count` 32-bit words, the first its `valid` flag, so
+ * that a service that takes a record when it sees `valid` 1 never takes a
+ * half-written one: `valid` is cleared first, the rest written, and the
+ * record's own `valid` stored last, each step behind a barrier. Every word
+ * is stored whole. store(index, value) writes one word of the segment. */
+template <typename Store>
+static inline void shm_write_words(Store store, const void *record, size_t count)
+{
+    auto word = [record](size_t i) {
+        int32_t w;
+        memcpy(&w, (const char *)record + i * sizeof w, sizeof w);
+        return w;
+    };
+    store(0, 0);
+    __atomic_thread_fence(__ATOMIC_RELEASE);
+    for (size_t i = 1; i < count; i++)
+        store(i, word(i));
+    __atomic_thread_fence(__ATOMIC_RELEASE);
+    store(0, word(0));
+}
+
+/* Writes the whole record (size a multiple of 4 bytes) over the start of
+ * the segment with this key. There is no handshake with the service: a
+ * request it has not taken yet is replaced. The segment is never read and
+ * never removed. */
 static inline int shm_publish(key_t key, size_t size, const void *record)
 {
     int id = shmget(key, size, DRIVE_SHM_FLAGS);
@@ -77,7 +99,11 @@ static inline int shm_publish(key_t key, size_t size, const void *record)
     void *addr = shmat(id, nullptr, 0);
     if (addr == (void *)-1)
         return -1;
-    memcpy(addr, record, size);
+    int32_t *segment = (int32_t *)addr;
+    auto store = [segment](size_t i, int32_t v) {
+        __atomic_store_n(&segment[i], v, __ATOMIC_RELAXED);
+    };
+    shm_write_words(store, record, size / sizeof(int32_t));
     if (shmdt(addr) != 0) {
         perror("detach error");
         return -1;

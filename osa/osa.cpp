@@ -7,7 +7,6 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,12 +36,17 @@ void OSA_printf(const char *fmt, ...)
     va_end(ap);
 }
 
+uint64_t OSA_clockMsec(void)
+{
+    struct timespec ts;
+    if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0)
+        return 0;
+    return (uint64_t)ts.tv_sec * 1000u + (uint64_t)(ts.tv_nsec / 1000000);
+}
+
 uint32_t OSA_nowMsec(void)
 {
-    struct timeval tv;
-    if (gettimeofday(&tv, nullptr) != 0)
-        return 0;
-    return (uint32_t)tv.tv_sec * 1000u + (uint32_t)(tv.tv_usec / 1000);
+    return (uint32_t)OSA_clockMsec();
 }
 
 int OSA_sleepMsec(uint32_t ms)
@@ -130,6 +134,7 @@ int OSA_system(const char *cmd)
         signal(SIGINT, SIG_DFL);
         signal(SIGQUIT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
+        signal(SIGXFSZ, SIG_DFL);
         execl("/bin/sh", "sh", "-c", cmd, (char *)nullptr);
         _exit(127);
     }

@@ -25,7 +25,12 @@ int OSA_mutexRemove(OSA_MutexHndl *mutex);
 /* One printf to standard output under the console lock. */
 void OSA_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
-/* Wall-clock milliseconds modulo 2^32; 0 when the clock cannot be read. */
+/* Milliseconds of the monotonic clock, which setting the date does not
+ * move: durations and waits are measured with it, never with the wall
+ * clock, which only dated texts use. 0 when the clock cannot be read. */
+uint64_t OSA_clockMsec(void);
+/* The same modulo 2^32: a difference of two stamps read as signed 32 bits
+ * is right for intervals up to about 24 days. */
 uint32_t OSA_nowMsec(void);
 /* Sleeps once; a signal ends the sleep early (result -1). */
 int OSA_sleepMsec(uint32_t ms);

@@ -7,7 +7,6 @@
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "osa.h"
@@ -111,13 +110,27 @@ int OSA_logInit(void)
     return 0;
 }
 
-int OSA_logOpen(void)
+/* 0 when open, -1 after the open's own error, -2 after refusing a file that
+ * is not a regular one (already reported). */
+static int osa_log_open(void)
 {
     if (g_osa_log.fd != -1)
         return 0;
     /* Never blocking: a FIFO under the log's name would hold the open until
-     * a reader came; its writes then fail and are reported instead. */
-    int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0644);
+     * a reader came. */
+    int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                  0644);
+    /* A pipe or a device under the log's name would take the records away
+     * from the log's readers, or block once nobody drains it. A directory
+     * or a socket cannot even be opened. */
+    struct stat st;
+    int regular = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular && (fd >= 0 || errno == EISDIR || errno == ENXIO)) {
+        if (fd >= 0)
+            close(fd);
+        report_error("%s is not a regular file, the record is not written\n", g_osa_log.path);
+        return -2;
+    }
     if (fd < 0) {
         perror("open log:");
         return -1;
@@ -126,33 +139,48 @@ int OSA_logOpen(void)
     return 0;
 }
 
+int OSA_logOpen(void)
+{
+    return osa_log_open() == 0 ? 0 : -1;
+}
+
 /* Appends the whole record or nothing: a record cut short by a full flash
- * would shift every later record of the shared file for its readers. A
- * record the flash has no room for is not begun, since cutting it back
- * takes room too on a flash filesystem (JFFS2 writes a node for it). */
+ * or a file-size limit would shift every later record of the shared file
+ * for its readers. Only the bytes this write added are ever taken back:
+ * another program may append at the same time (without the lock, or not
+ * honouring it), and its record must stay. Each piece lands at the file's
+ * end, so the offset after it tells where it went. */
 static int osa_log_append(const void *data, uint32_t length)
 {
-    struct stat st;
-    struct statvfs fs;
-    if (fstat(g_osa_log.fd, &st) != 0) {
-        perror("write log");
-        return -1;
-    }
-    if (fstatvfs(g_osa_log.fd, &fs) == 0 && (uint64_t)fs.f_bfree * fs.f_frsize < length) {
-        errno = ENOSPC;
-        perror("write log");
-        return -1;
-    }
-    if (OSA_writeAll(g_osa_log.fd, data, length) != 0) {
-        int saved = errno;
-        struct stat now;
-        int grown = fstat(g_osa_log.fd, &now) != 0 || now.st_size != st.st_size;
-        if (grown && ftruncate(g_osa_log.fd, st.st_size) != 0)
-            report_error("%s: a cut record is left at byte %lld\n", g_osa_log.path,
-                         (long long)st.st_size);
-        errno = saved;
-        perror("write log");
-        return -1;
+    const char *p = (const char *)data;
+    size_t left = length;
+    off_t first = 0, end = -1;
+    size_t written = 0;
+    int one_run = 1; /* the pieces written so far follow each other */
+    while (left > 0) {
+        ssize_t n = write(g_osa_log.fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            int saved = n == 0 ? ENOSPC : errno;
+            struct stat st;
+            if (written > 0 && (!one_run || fstat(g_osa_log.fd, &st) != 0 || st.st_size != end ||
+                               ftruncate(g_osa_log.fd, first) != 0))
+                report_error("%s: a cut record is left at byte %lld\n", g_osa_log.path,
+                             (long long)first);
+            errno = saved;
+            perror("write log");
+            return -1;
+        }
+        off_t at = lseek(g_osa_log.fd, 0, SEEK_CUR);
+        if (at < 0 || (written > 0 && at - n != end))
+            one_run = 0;
+        if (written == 0)
+            first = at - n;
+        end = at;
+        written += (size_t)n;
+        p += n;
+        left -= (size_t)n;
     }
     fsync(g_osa_log.fd);
     return 0;
@@ -164,7 +192,10 @@ int OSA_log(const void *data, uint32_t length)
         report_error("Faild init semphare \n");
         return -1;
     }
-    if (OSA_logOpen() != 0) {
+    int opened = osa_log_open();
+    if (opened == -2)
+        return -1;
+    if (opened != 0) {
         report_error("Faild to open log: %s \n", g_osa_log.path);
         return -1;
     }

@@ -2,8 +2,9 @@
 # (--lib NAME=FILE), sourced by camsim: a camera model that ships without a
 # library, or a board with a broken one.
 #
-# NAME is looked for where the tool's loader finds it, in the directories of
-# the tool's RUNPATH (or RPATH). That directory gets a tmpfs of links to its
+# NAME, a file name (camsim refuses a path: it could lead out of the
+# sandbox's copy), is looked for where the tool's loader finds it, in the
+# directories of the tool's RUNPATH (or RPATH). That directory gets a tmpfs of links to its
 # own files, without NAME, or with a copy of FILE as NAME. FILE is copied from
 # the host's filesystem as it was before the sandbox's overlays.
 

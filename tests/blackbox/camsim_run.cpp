@@ -150,6 +150,13 @@ void Camsim::option(const std::string &name, const std::string &value)
 
 CamsimResult Camsim::run(const std::string &script, int timeout_sec) const
 {
+    CamsimResult result = finish(start(script), timeout_sec);
+    result.command = script;
+    return result;
+}
+
+pid_t Camsim::start(const std::string &script) const
+{
     const char *sandbox = sandbox_ == Sandbox::vm ? CAMVM_SCRIPT : CAMSIM_SCRIPT;
     std::vector<std::string> args = {"/bin/bash", sandbox, "--dir", state_, "--tool",
                                      CAMSIM_TOOL, "--opt-app", CAMSIM_OPT_APP, "--keep", root_};
@@ -194,8 +201,13 @@ CamsimResult Camsim::run(const std::string &script, int timeout_sec) const
         execv(argv[0], argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+CamsimResult Camsim::finish(pid_t pid, int timeout_sec) const
+{
+    std::string out_path = root_ + "/stdout", err_path = root_ + "/stderr";
     CamsimResult result;
-    result.command = script;
     int status = 0;
     time_t deadline = time(nullptr) + timeout_sec;
     for (;;) {

@@ -4,6 +4,8 @@
 #ifndef CAMSIM_RUN_H
 #define CAMSIM_RUN_H
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -46,6 +48,11 @@ public:
 
     // Runs script with sh -c inside the sandbox; "debug" is on PATH.
     CamsimResult run(const std::string &script, int timeout_sec = 120) const;
+    // The same in two steps, for a test that signals the sandbox meanwhile:
+    // start returns the sandbox's process ID (it leads a process group of
+    // its own), finish waits for it, killing the group after timeout_sec.
+    pid_t start(const std::string &script) const;
+    CamsimResult finish(pid_t pid, int timeout_sec) const;
     // Runs the tool with these arguments (after the program name).
     CamsimResult debug(const std::vector<std::string> &args, int timeout_sec = 120) const;
     // Runs one module: "debug -M MODULE" and these arguments.

@@ -163,6 +163,22 @@ TEST(Framework, ARestoreThatDoesNotFitTheFlashLeavesNoFileAndTheNextStartRestore
               "failed: No space left on device\n");
 }
 
+TEST(Framework, CopiesLeftByKilledStartsAreRemovedButNotOneBeingMade)
+{
+    Camsim cam;
+    // Two leftovers of starts killed mid-copy, a copy another start is
+    // making right now (it holds the lock), and names of other files.
+    CamsimResult r = cam.run("head -c 4096 /dev/zero > /mnt/nand/cvdb.db.Ab3dE9\n"
+                             ": > /mnt/nand2/oem.db.x1Y2z3\n"
+                             ": > /mnt/nand/cvdb.db.bak; : > /mnt/nand/cvdb.db.1234567\n"
+                             ": > /mnt/nand/cvdb.db.Busy01\n"
+                             "flock /mnt/nand/cvdb.db.Busy01 debug -M nosuch\n"
+                             "ls /mnt/nand /mnt/nand2; cmp /opt/app/cvdb.db /mnt/nand/cvdb.db\n");
+    EXPECT_EQ(r.out, "/mnt/nand:\ncvdb.db\ncvdb.db.1234567\ncvdb.db.Busy01\ncvdb.db.bak\n\n"
+                     "/mnt/nand2:\noem.db\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(Framework, ClosedStandardDescriptorsNeverLetOutputIntoTheSharedLog)
 {
     Camsim cam;

@@ -152,27 +152,65 @@ TEST(Ir, ALogLockLeftTakenByADeadWriterIsWaitedForOnlyUntilAnInterrupt)
               "without it\n");
 }
 
-TEST(Ir, ARecordThatDoesNotFitTheFlashLeavesTheLogAsItWasAndIsReported)
+// Runs a command under a limit of its written file size, its output and
+// error through pipes (the limit holds for regular files only), then says
+// its status.
+std::string under_file_size_limit(int bytes, const std::string &command)
 {
-    Camsim cam;
-    // Two pages of flash: one holds another file, the other the log, whose
-    // 3500 bytes leave room for 596 bytes of the 1024-byte record. Then a
-    // free page, but a file size limit (8 blocks of 512 bytes) that stops
-    // the write after those 596 bytes: they are cut off again.
-    CamsimResult r = cam.run("mount -t tmpfs -o size=8k nand /mnt/nand\n"
-                             "head -c 4096 /dev/zero > /mnt/nand/other\n"
-                             "head -c 3500 /dev/zero | tr '\\0' x > /mnt/nand/debug.log\n"
-                             "debug -M ir -t 1 -d 1 > /dev/null; echo \"status $?\"\n"
-                             "wc -c < /mnt/nand/debug.log; tr -d x < /mnt/nand/debug.log | wc -c\n"
-                             "rm /mnt/nand/other; : > /mnt/nand/cvdb.db; trap '' XFSZ\n"
-                             "(ulimit -f 8; debug -M ir -t 1 -d 1 > /dev/null)\n"
-                             "wc -c < /mnt/nand/debug.log; tr -d x < /mnt/nand/debug.log | wc -c\n");
-    EXPECT_EQ(r.out, "status 0\n3500\n0\n3500\n0\n");
-    EXPECT_EQ(without_line_numbers(r.err),
-              " ERROR  (test|restore_database|N): restore /mnt/nand/cvdb.db from /opt/app/cvdb.db "
-              "failed: No space left on device\n"
-              "write log: No space left on device\n"
-              "write log: File too large\n");
+    return "{ { prlimit --fsize=" + std::to_string(bytes) + " " + command +
+           "; echo \"status $?\" >&3; } 2>&1 >&3 | cat >&2; } 3>&1 | cat\n";
+}
+
+TEST(Ir, ARecordThatDoesNotFitLeavesTheLogAsItWasAndTheRunGoesOn)
+{
+    const std::string restore = " ERROR  (test|restore_database|N): restore ";
+    struct Case {
+        const char *what;
+        std::string setup, command, err, files;
+    } cases[] = {
+        // Two pages of flash: one holds another file, the other the log,
+        // whose 3500 bytes leave room for 596 bytes of the 1024-byte record.
+        {"full flash",
+         "mount -t tmpfs -o size=8k nand /mnt/nand\n"
+         "head -c 4096 /dev/zero > /mnt/nand/other\n"
+         "head -c 3500 /dev/zero | tr '\\0' x > /mnt/nand/debug.log\n",
+         "debug -M ir -t 1 -d 1 > /dev/null; echo \"status $?\"\n",
+         restore + "/mnt/nand/cvdb.db from /opt/app/cvdb.db failed: No space left on device\n"
+                   "write log: No space left on device\n",
+         "debug.log\nother\n"},
+        // A file-size limit 24 bytes above the log, which a service manager
+        // may set; the default databases do not fit either.
+        {"file-size limit", "head -c 1000 /dev/zero | tr '\\0' x > /mnt/nand/debug.log\n",
+         under_file_size_limit(1024, "debug -M ir -t 1 -d 1 > /dev/null"),
+         restore + "/mnt/nand/cvdb.db from /opt/app/cvdb.db failed: File too large\n" + restore +
+             "/mnt/nand2/oem.db from /opt/app/oem.db failed: File too large\n"
+             "write log: File too large\n",
+         "debug.log\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Camsim cam;
+        CamsimResult r = cam.run(c.setup + c.command +
+                                 "tr -d x < /mnt/nand/debug.log | wc -c; ls /mnt/nand\n");
+        // The log holds its own bytes only; no copy of a database is left.
+        EXPECT_EQ(r.out, "status 0\n0\n" + c.files);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+    }
+}
+
+TEST(Ir, ALogThatIsNoRegularFileIsReportedAndGetsNoRecord)
+{
+    for (const std::string plant : {"mkfifo /mnt/nand/debug.log", "ln -s /dev/null /mnt/nand/debug.log",
+                                    "mkdir /mnt/nand/debug.log"}) {
+        SCOPED_TRACE(plant);
+        Camsim cam;
+        CamsimResult r = cam.run(plant + "\ndebug -M ir -t 1 -d 1\n", 30);
+        EXPECT_TRUE(std::regex_match(r.out, std::regex(kPrinted))) << r.out;
+        EXPECT_EQ(without_line_numbers(r.err),
+                  " ERROR  (osa_log|osa_log_open|N): /mnt/nand/debug.log is not a regular file, the "
+                  "record is not written\n");
+        EXPECT_EQ(r.status, 0);
+    }
 }
 
 TEST(Ir, ARejectedOptionPrintsItsErrorAndTheUsageAndExitsWith255)

@@ -139,6 +139,10 @@ TEST(PlatformLibs, ABrokenLibraryOrOneLackingACallStopsItsModuleTheSameWay)
          "DIR/libcvptz.so: undefined symbol: pt_tty_deinit"},
         {"libcvsys.so", CAMSIM_PARTIAL_CVSYS, {"-M", "sdmmc", "-i", "-f"},
          "DIR/libcvsys.so: undefined symbol: cv_free_system_caches"},
+        // Without the call, a speed test would stop halfway, its test file
+        // left on the card.
+        {"libcvsys.so", CAMSIM_PARTIAL_CVSYS, {"-M", "sdmmc", "-i", "-s"},
+         "DIR/libcvsys.so: undefined symbol: cv_free_system_caches"},
         // Mapped as it stands, a library cut short dies of SIGBUS.
         {"libcvdb.so", files.scratch() + "/cut.so", {"-M", "db", "-t"}, "DIR/libcvdb.so: truncated"},
         {"libcvdb.so", "/dev/null", {"-M", "db", "-t"}, "DIR/libcvdb.so: truncated"},
@@ -155,6 +159,27 @@ TEST(PlatformLibs, ABrokenLibraryOrOneLackingACallStopsItsModuleTheSameWay)
         EXPECT_EQ(without_lib_dir(without_line_numbers(r.err)), load_error(c.lib, c.reason));
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(cam.calls(), std::vector<std::string>{});
+    }
+}
+
+TEST(PlatformLibs, ALibraryNameThatIsAPathIsRefusedAndTheHostFileStaysAsItWas)
+{
+    Camsim cam;
+    const std::string victim = cam.scratch() + "/victim";
+    // From the library directory up to / and down to the scratch directory.
+    std::string name;
+    for (int i = 0; i < 32; i++)
+        name += "../";
+    name += victim.substr(1);
+    for (const auto &option : {std::make_pair("--no-lib", name), std::make_pair("--lib", name + "=/dev/null")}) {
+        write_whole_file(victim, "host file\n");
+        Camsim sandbox;
+        sandbox.option(option.first, option.second);
+        CamsimResult r = sandbox.run("true");
+        EXPECT_EQ(r.err, std::string("camsim: ") + option.first + " " + name +
+                             ": not a library file name (libcvptz.so, ...)\n");
+        EXPECT_EQ(r.status, 125);
+        EXPECT_EQ(read_whole_file(victim), "host file\n") << option.first;
     }
 }
 

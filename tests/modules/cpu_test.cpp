@@ -118,7 +118,7 @@ TEST(CpuLoadFigures, PercentagesAreThoseOfTheIntervalBetweenTwoSamples)
         CpuTicks before = scan_stat(c.before), after = scan_stat(c.after);
         CpuLoad load = {};
         cpu_update_load(&previous, &before, &load);
-        EXPECT_EQ(cpu_update_load(&previous, &after, &load), 0);
+        EXPECT_EQ(cpu_update_load(&previous, &after, &load), 1);
         EXPECT_DOUBLE_EQ(load.user, c.expected.user);
         EXPECT_DOUBLE_EQ(load.nice, c.expected.nice);
         EXPECT_DOUBLE_EQ(load.sys, c.expected.sys);
@@ -132,17 +132,38 @@ TEST(CpuLoadFigures, PercentagesAreThoseOfTheIntervalBetweenTwoSamples)
     }
 }
 
-TEST(CpuLoadFigures, CounterThatWentBackwardsCountsAsNoTime)
+TEST(CpuLoadFigures, CountersThatWentBackwardsNeverPushAFigureOutOfZeroTo100)
 {
-    CpuTicks previous = {};
-    CpuTicks before = scan_stat(stat_text(100, 0, 100, 800, 50, 0, 0, 0));
-    CpuTicks after = scan_stat(stat_text(150, 0, 150, 900, 40, 0, 0, 0));
-    CpuLoad load = {};
-    cpu_update_load(&previous, &before, &load);
-    EXPECT_EQ(cpu_update_load(&previous, &after, &load), 0);
-    EXPECT_DOUBLE_EQ(load.iowait, 0.0);
-    EXPECT_GE(load.cpu, 0.0);
-    EXPECT_LE(load.cpu, 100.0);
+    struct Interval {
+        const char *what;
+        std::string before, after;
+    };
+    const std::vector<Interval> cases = {
+        {"iowait went back", stat_text(100, 0, 100, 800, 50, 0, 0, 0),
+         stat_text(150, 0, 150, 900, 40, 0, 0, 0)},
+        // A processor taken offline: the idle count falls back to a smaller
+        // one while the others go on.
+        {"idle went back", stat_text(1000, 10, 200, 5000, 10, 5, 5, 0),
+         stat_text(1100, 12, 220, 4900, 12, 6, 6, 0)},
+        {"all but steal went back", stat_text(900, 90, 900, 900, 90, 90, 90, 0),
+         stat_text(800, 80, 800, 800, 80, 80, 80, 7)},
+    };
+    for (const Interval &c : cases) {
+        SCOPED_TRACE(c.what);
+        CpuTicks previous = {};
+        CpuTicks before = scan_stat(c.before), after = scan_stat(c.after);
+        CpuLoad load = {};
+        cpu_update_load(&previous, &before, &load);
+        EXPECT_EQ(cpu_update_load(&previous, &after, &load), 1);
+        for (double figure : {load.user, load.nice, load.sys, load.idle, load.iowait, load.irq,
+                              load.softirq, load.steal, load.cpu, load.process}) {
+            EXPECT_GE(figure, 0.0);
+            EXPECT_LE(figure, 100.0);
+        }
+        // All from the same changes: the parts make up the whole interval.
+        EXPECT_NEAR(load.user + load.sys + load.idle + load.iowait + load.steal, 100.0, 1e-9);
+        EXPECT_NEAR(load.cpu, 100.0 - load.idle, 1e-9);
+    }
 }
 
 TEST(CpuLoadFigures, SampleWithoutAnyTickKeepsThePreviousLoad)
@@ -154,7 +175,7 @@ TEST(CpuLoadFigures, SampleWithoutAnyTickKeepsThePreviousLoad)
     cpu_update_load(&previous, &before, &load);
     cpu_update_load(&previous, &after, &load);
     CpuLoad kept = load;
-    EXPECT_EQ(cpu_update_load(&previous, &after, &load), -1);
+    EXPECT_EQ(cpu_update_load(&previous, &after, &load), 0);
     EXPECT_EQ(load.cpu, kept.cpu);
     EXPECT_EQ(load.user, kept.user);
 }

@@ -7,12 +7,43 @@
 #include <stdlib.h>
 #include <sys/sem.h>
 #include <sys/time.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "debug.h"
+
+// The test binary's writes all pass here (linked with --wrap=write). While
+// fd is set, the first write to it takes only `take` bytes, and `other`, a
+// record of another program, lands right after them; every later write
+// finds the flash full.
+struct CutWrite {
+    int fd = -1;
+    size_t take = 0;
+    std::string other, path;
+    int calls = 0;
+};
+static CutWrite g_cut;
+
+extern "C" ssize_t __real_write(int fd, const void *buf, size_t n);
+extern "C" ssize_t __wrap_write(int fd, const void *buf, size_t n)
+{
+    if (fd < 0 || fd != g_cut.fd)
+        return __real_write(fd, buf, n);
+    if (g_cut.calls++ > 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    ssize_t w = __real_write(fd, buf, std::min(n, g_cut.take));
+    int other = open(g_cut.path.c_str(), O_WRONLY | O_APPEND);
+    if (other >= 0 && __real_write(other, g_cut.other.data(), g_cut.other.size()) < 0)
+        w = -1;
+    close(other);
+    return w;
+}
 
 namespace {
 
@@ -165,6 +196,38 @@ TEST_F(GuardedLog, ReportsAnOpenFailureAndLeavesTheLockFree)
     EXPECT_EQ(OSA_ipcSemValue(&g_osa_log.sem, 0), 1);
 }
 
+TEST_F(GuardedLog, ARecordCutShortIsTakenBackOnlyWhenNothingFollowsIt)
+{
+    const std::string error = "write log: No space left on device\n";
+    struct Case {
+        std::string other, file, err;
+    } cases[] = {
+        {"", "old|", error},
+        {"OTHER", "old|recOTHER", path_ + ": a cut record is left at byte 4\n" + error},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.other);
+        int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_EQ(write(fd, "old|", 4), 4);
+        close(fd);
+        OSA_logClose();
+        ASSERT_EQ(OSA_logOpen(), 0);
+        g_cut.fd = g_osa_log.fd;
+        g_cut.take = 3;
+        g_cut.other = c.other;
+        g_cut.path = path_;
+        g_cut.calls = 0;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(OSA_log("record", 6), -1);
+        g_cut.fd = -1;
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(slurp(path_), c.file);
+        size_t prefix = err.find("): ");
+        EXPECT_EQ(prefix == std::string::npos ? err : err.substr(prefix + 3), c.err) << err;
+        EXPECT_EQ(OSA_ipcSemValue(&g_osa_log.sem, 0), 1);
+    }
+}
+
 TEST(ErrorLine, ALineCutToFitKeepsItsLineEnd)
 {
     testing::internal::CaptureStderr();
@@ -174,14 +237,17 @@ TEST(ErrorLine, ALineCutToFitKeepsItsLineEnd)
     EXPECT_EQ(err.back(), '\n');
 }
 
-TEST(Clock, StampIsWallClockMillisecondsModulo2To32)
+TEST(Clock, StampIsTheMonotonicClockInMillisecondsModulo2To32)
 {
-    struct timeval before, after;
-    gettimeofday(&before, nullptr);
+    struct timespec before, after;
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    uint64_t msec = OSA_clockMsec();
     uint32_t stamp = OSA_nowMsec();
-    gettimeofday(&after, nullptr);
-    uint64_t lo = (uint64_t)before.tv_sec * 1000 + (uint64_t)before.tv_usec / 1000;
-    uint64_t hi = (uint64_t)after.tv_sec * 1000 + (uint64_t)after.tv_usec / 1000;
+    clock_gettime(CLOCK_MONOTONIC, &after);
+    uint64_t lo = (uint64_t)before.tv_sec * 1000 + (uint64_t)before.tv_nsec / 1000000;
+    uint64_t hi = (uint64_t)after.tv_sec * 1000 + (uint64_t)after.tv_nsec / 1000000;
+    EXPECT_GE(msec, lo);
+    EXPECT_LE(msec, hi);
     EXPECT_GE((int32_t)(stamp - (uint32_t)lo), 0);
     EXPECT_LE((int32_t)(stamp - (uint32_t)hi), 0);
     // Across the wrap, a 32-bit difference read as signed stays right.

@@ -1,9 +1,11 @@
 // camera_test.cpp - the tool on the emulated camera without a card: the
 // framework under BusyBox's sh, help without each opened library and a
-// library cut short where the camera keeps them, the cpu monitor on the
-// guest kernel's two processors, the guarded log and the shared-memory
-// records on the Arm64 kernel, the databases on JFFS2 on the flash, the
-// flash's partitions as the camera has them, and the empty card slot.
+// library cut short where the camera keeps them, a library left out and
+// one replaced (camvm --no-lib, --lib), the cpu monitor on the guest
+// kernel's two processors, the guarded log and the shared-memory records on
+// the Arm64 kernel, the databases on JFFS2 on the flash, the flash's
+// partitions as the camera has them and the bad-block scan's verdicts
+// through the kernel's MTD layer, and the empty card slot.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@ namespace {
 
 const std::string kRule(80, '*');
 const std::string kCvdbLine = "Current Database File: [/mnt/nand/cvdb.db] \n";
+const std::string kCannotLoad = " ERROR  (platform_libs|platform_lib_open|N): cannot load platform library ";
 const std::string kOpenedLibs[] = {"libcvptz.so", "libcvwifi.so", "libcvdb.so", "libcvsys.so"};
 
 std::vector<std::string> module_names()
@@ -31,15 +34,15 @@ std::vector<std::string> module_names()
 }
 
 // debug -h for every module, with each opened library taken away in turn
-// from where the camera keeps them.
+// from where the camera keeps them (one that camvm left out stays out).
 std::string help_without_each_library()
 {
     std::string script;
     for (const auto &lib : kOpenedLibs) {
-        script += "mv /usr/lib/" + lib + " /tmp/\n";
+        script += "[ ! -e /usr/lib/" + lib + " ] || mv /usr/lib/" + lib + " /tmp/\n";
         for (const auto &m : module_names())
             script += "run_case help_" + lib + "_" + m + " debug -h " + m + "\n";
-        script += "mv /tmp/" + lib + " /usr/lib/\n";
+        script += "[ ! -e /tmp/" + lib + " ] || mv /tmp/" + lib + " /usr/lib/\n";
     }
     return script;
 }
@@ -48,31 +51,40 @@ class VmCamera : public VmSuite {
 protected:
     static void SetUpTestSuite()
     {
-        boot({}, "readlink /bin/sh > $CAMSIM_DIR/shell\n"
-                 "grep -c '^cpu[0-9]' /proc/stat > $CAMSIM_DIR/cpus\n"
-                 "run_case usage debug\n"
-                 "run_case help debug -h ir\n"
-                 "run_case bad_option debug -M ir -m 4\n"
-                 // One of the two processors busy all the time.
-                 "run_case cpu sh -c 'while :; do :; done & debug -M cpu -c 3 -d 1; s=$?; kill $!; exit $s'\n"
-                 "cp /tmp/cpulog.txt $CAMSIM_DIR/cpu.log\n"
-                 "run_case ir debug -M ir -t 2 -d 1\n"
-                 "run_case writers sh -c 'camsim_logwriter A 100 1024 & camsim_logwriter B 100 1024 & wait'\n"
-                 "cp /mnt/nand/debug.log $CAMSIM_DIR/debug.log\n"
-                 "run_case pt sh -c 'debug -M pt -f 1 && camsim_shm 7765432'\n"
-                 "run_case adc sh -c 'debug -M adc -N 300 -D 700 && camsim_shm 7665432'\n"
-                 "run_case db_write debug -M db -e \"update ports set port=8554 where name='rtsp'\"\n"
-                 "run_case db_read debug -M db -s \"select * from ports where name='rtsp'\"\n"
-                 "run_case sdmmc debug -M sdmmc " + kNoCardArgs + "\n"
-                 "cat /proc/mtd > $CAMSIM_DIR/proc_mtd\n"
-                 "run_case mtd debug -M mtd -b 1\n" +
-                 help_without_each_library() +
-                 "cp /usr/lib/libcvdb.so /tmp/whole.so\n"
-                 "head -c $(($(wc -c < /tmp/whole.so) / 2)) /tmp/whole.so > /usr/lib/libcvdb.so\n"
-                 "run_case db_cut debug -M db -t\n"
-                 "cp /tmp/whole.so /usr/lib/libcvdb.so\n"
-                 "umount /mnt/nand && rmdir /mnt/nand\n"
-                 "run_case no_flash debug -M gpio -w 1 -d 1\n");
+        insert_cards({});
+        cam_->option("--no-lib", "libcvptz.so");
+        cam_->option("--lib", "libcvwifi.so=/dev/null");
+        start("readlink /bin/sh > $CAMSIM_DIR/shell\n"
+              "grep -c '^cpu[0-9]' /proc/stat > $CAMSIM_DIR/cpus\n"
+              "run_case usage debug\n"
+              "run_case help debug -h ir\n"
+              "run_case bad_option debug -M ir -m 4\n"
+              // One of the two processors busy all the time.
+              "run_case cpu sh -c 'while :; do :; done & debug -M cpu -c 3 -d 1; s=$?; kill $!; exit $s'\n"
+              "cp /tmp/cpulog.txt $CAMSIM_DIR/cpu.log\n"
+              "run_case ir debug -M ir -t 2 -d 1\n"
+              "run_case writers sh -c 'camsim_logwriter A 100 1024 & camsim_logwriter B 100 1024 & wait'\n"
+              "cp /mnt/nand/debug.log $CAMSIM_DIR/debug.log\n"
+              "run_case pt sh -c 'debug -M pt -f 1 && camsim_shm 7765432'\n"
+              "run_case adc sh -c 'debug -M adc -N 300 -D 700 && camsim_shm 7665432'\n"
+              "run_case db_write debug -M db -e \"update ports set port=8554 where name='rtsp'\"\n"
+              "run_case db_read debug -M db -s \"select * from ports where name='rtsp'\"\n"
+              "run_case sdmmc debug -M sdmmc " + kNoCardArgs + "\n"
+              "run_case no_ptz_lib debug -M ptz -d 0 --up\n"
+              "run_case empty_wifi_lib debug -M wifi --link\n"
+              "cat /proc/mtd > $CAMSIM_DIR/proc_mtd\n"
+              "run_case mtd debug -M mtd -b 1\n"
+              // The kernel partition's node gone, and rootfs's one the MTD
+              // layer does not serve.
+              "rm /dev/mtd1 /dev/mtd2; mknod /dev/mtd2 c 1 3\n"
+              "run_case mtd_partial debug -M mtd -b 1\n" +
+              help_without_each_library() +
+              "cp /usr/lib/libcvdb.so /tmp/whole.so\n"
+              "head -c $(($(wc -c < /tmp/whole.so) / 2)) /tmp/whole.so > /usr/lib/libcvdb.so\n"
+              "run_case db_cut debug -M db -t\n"
+              "cp /tmp/whole.so /usr/lib/libcvdb.so\n"
+              "umount /mnt/nand && rmdir /mnt/nand\n"
+              "run_case no_flash debug -M gpio -w 1 -d 1\n");
     }
 };
 
@@ -105,14 +117,13 @@ TEST_F(VmCamera, UsageHelpAndExitStatusesUnderBusyBoxSh)
 
 TEST_F(VmCamera, HelpNeverStopsOnAMissingLibraryAndACutLibraryIsNamedSo)
 {
-    const std::string dir_prefix = " ERROR  (platform_libs|platform_lib_open|N): cannot load platform library ";
     for (const auto &lib : kOpenedLibs) {
         for (const auto &m : module_names()) {
             CamsimResult r = cam_->case_result("help_" + lib + "_" + m);
             std::string help = "debug version: 1.2.0\n" + module_usage(m), err;
             if (m == "db" && lib == "libcvdb.so") {
                 help = help.substr(0, help.find("Query Result:"));
-                err = dir_prefix + lib + ": " + lib + ": cannot open shared object file: No such file or directory\n";
+                err = kCannotLoad + lib + ": " + lib + ": cannot open shared object file: No such file or directory\n";
             }
             EXPECT_EQ(r.out, help) << lib << ", " << m;
             EXPECT_EQ(without_line_numbers(r.err), err) << lib << ", " << m;
@@ -122,8 +133,26 @@ TEST_F(VmCamera, HelpNeverStopsOnAMissingLibraryAndACutLibraryIsNamedSo)
     // Found where the loader would find it, among its default directories.
     CamsimResult r = cam_->case_result("db_cut");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(without_line_numbers(r.err), dir_prefix + "libcvdb.so: /usr/lib/libcvdb.so: truncated\n");
+    EXPECT_EQ(without_line_numbers(r.err), kCannotLoad + "libcvdb.so: /usr/lib/libcvdb.so: truncated\n");
     EXPECT_EQ(r.status, 255);
+}
+
+TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanSaysWhatItCouldNotAsk)
+{
+    EXPECT_EQ(cam_->read_file("proc_mtd"), "dev:    size   erasesize  name\n"
+                                           "mtd0: 00100000 00020000 \"boot\"\n"
+                                           "mtd1: 00400000 00020000 \"kernel\"\n"
+                                           "mtd2: 07b00000 00020000 \"rootfs\"\n"
+                                           "mtd3: 01000000 00040000 \"nand\"\n"
+                                           "mtd4: 01000000 00040000 \"nand2\"\n");
+    CamsimResult r = cam_->case_result("mtd");
+    EXPECT_EQ(r.out, "\nTotal bad block : 0\n");
+    EXPECT_EQ(r.err, "");
+    r = cam_->case_result("mtd_partial");
+    EXPECT_EQ(r.out, "ioctl MEMGETBADBLOCK failed, /dev/mtd2, error=-1\n"
+                     "\nTotal bad block : 0 (scanned part only: 2 of 5 partitions not fully scanned)\n");
+    EXPECT_EQ(without_line_numbers(r.err), " ERROR  (cv_mtd|cv_badblock_check|N): /dev/mtd1 open failed\n");
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(VmCamera, CpuLoadIsThatOfBothProcessors)
@@ -197,25 +226,25 @@ TEST_F(VmCamera, DatabaseChangeOnTheFlashIsSeenByTheNextRun)
     EXPECT_EQ(r.err, "");
 }
 
-TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanFindsNoBadBlock)
-{
-    EXPECT_EQ(cam_->read_file("proc_mtd"), "dev:    size   erasesize  name\n"
-                                           "mtd0: 00100000 00020000 \"boot\"\n"
-                                           "mtd1: 00400000 00020000 \"kernel\"\n"
-                                           "mtd2: 07b00000 00020000 \"rootfs\"\n"
-                                           "mtd3: 01000000 00040000 \"nand\"\n"
-                                           "mtd4: 01000000 00040000 \"nand2\"\n");
-    CamsimResult r = cam_->case_result("mtd");
-    EXPECT_EQ(r.out, "\nTotal bad block : 0\n");
-    EXPECT_EQ(r.err, "");
-}
-
 TEST_F(VmCamera, EmptySlotFailsEveryCardAction)
 {
     CamsimResult r = cam_->case_result("sdmmc");
     EXPECT_EQ(r.out, no_card_out());
     EXPECT_EQ(without_line_numbers(r.err), no_card_err());
     EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(VmCamera, LibraryLeftOutOrReplacedIsTheOneTheToolLoadsFromUsrLib)
+{
+    CamsimResult r = cam_->case_result("no_ptz_lib");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(without_line_numbers(r.err),
+              kCannotLoad + "libcvptz.so: libcvptz.so: cannot open shared object file: No such file or directory\n");
+    EXPECT_EQ(r.status, 255);
+    r = cam_->case_result("empty_wifi_lib");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(without_line_numbers(r.err), kCannotLoad + "libcvwifi.so: /usr/lib/libcvwifi.so: truncated\n");
+    EXPECT_EQ(r.status, 255);
 }
 
 } // namespace

@@ -9,11 +9,16 @@
 # enforce module signatures.
 
 camvm_build_modules() {
-    local out=$cache/modules tmp=$cache/modules.tmp key deb version series headers src
-    deb=$(ls "$cache"/debs/linux-image-*.deb)
-    version=$(dpkg-deb -f "$deb" Version)
-    key=$( (echo "$version"; cat "${BASH_SOURCE[0]}") | sha256sum | cut -c1-16)
-    [ "$(cat "$out/key" 2>/dev/null)" = "$key" ] && return 0
+    local out=$cache/modules tmp=$cache/modules.tmp key version series headers src deb
+    camvm_modules_key() {
+        version=$(dpkg-deb -f "$(ls "$cache"/debs/linux-image-*.deb 2>/dev/null)" Version 2>/dev/null) &&
+            key=$( (echo "$version"; cat "${BASH_SOURCE[0]}") | sha256sum | cut -c1-16)
+    }
+    # shellcheck disable=SC2046 # module file names have no blanks
+    camvm_modules_key && [ "$(head -n 1 "$out/key" 2>/dev/null)" = "$key" ] &&
+        sums_match "$out/key" "$out" $(cd "$out" && ls -- *.ko 2>/dev/null) && return 0
+    camvm_packages
+    camvm_modules_key || die "no kernel package in $cache/debs"
     command -v aarch64-linux-gnu-gcc-12 >/dev/null && command -v make >/dev/null && command -v xz >/dev/null ||
         die "building the kernel modules needs make, xz and aarch64-linux-gnu-gcc-12 (tools/install-deps installs them)"
     echo "camvm: building the flash's kernel modules for the guest's kernel $version in $out" >&2
@@ -56,9 +61,11 @@ KBUILD
         die "building the kernel modules failed (the whole log: $tmp/make.log)"
     }
     cp "$tmp"/build/*.ko "$tmp/out/"
+    # shellcheck disable=SC2046
+    write_record "$tmp/out/key" "$key" "$tmp/out" $(cd "$tmp/out" && ls -- *.ko) ||
+        die "cannot record the kernel modules in $tmp/out"
     rm -rf "$out"
     mv "$tmp/out" "$out"
-    echo "$key" >"$out/key"
     rm -rf "$tmp"
 }
 camvm_build_modules

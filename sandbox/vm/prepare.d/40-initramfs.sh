@@ -50,12 +50,22 @@ camvm_module_order() {
 
 camvm_build_base() {
     local key stage x kver name file order
-    key=$(cat "${BASH_SOURCE[0]}" "$cache/debs/complete" "$cache/modules/key" "$vm_dir/init" | sha256sum | cut -c1-16)
-    [ -f "$cache/base.cpio" ] && [ -f "$cache/vmlinuz" ] && [ "$(cat "$cache/base.key" 2>/dev/null)" = "$key" ] &&
+    camvm_base_key() {
+        key=$(cat "${BASH_SOURCE[0]}" "$cache/debs/complete" "$cache/modules/key" "$vm_dir/init" 2>/dev/null |
+            sha256sum | cut -c1-16) || true
+    }
+    camvm_base_key
+    [ "$(head -n 1 "$cache/base.key" 2>/dev/null)" = "$key" ] && sums_match "$cache/base.key" "$cache" base.cpio vmlinuz &&
         return 0
+    # The packages whole, and the modules built from them.
+    camvm_packages
+    camvm_build_modules
+    camvm_base_key
     echo "camvm: building the guest's initramfs in $cache" >&2
     x=$cache/extract stage=$cache/base
-    rm -rf "$x" "$stage" "$cache/base.cpio" "$cache/base.key"
+    # Runs that share the cache may be reading the old files: the new ones
+    # take their place by renaming.
+    rm -rf "$x" "$stage" "$cache/base.key"
     mkdir -p "$x" "$stage"
     for deb in "$cache"/debs/*.deb; do
         dpkg-deb -x "$deb" "$x" || die "cannot unpack $deb"
@@ -63,7 +73,6 @@ camvm_build_base() {
     kver=$(ls "$x/lib/modules")
     [ -f "$x/boot/vmlinuz-$kver" ] || die "no kernel image in the kernel package"
     cp "$x/boot/vmlinuz-$kver" "$cache/vmlinuz.tmp"
-    mv "$cache/vmlinuz.tmp" "$cache/vmlinuz"
 
     mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,lib/modules,etc/camvm,proc,sys,dev,tmp,mnt,opt/app,root,run}
     # BusyBox is the shell and every applet; its links are made at boot
@@ -101,8 +110,10 @@ camvm_build_base() {
     chmod 755 "$stage/init"
     # Uncompressed: the kernel unpacks it faster than it would inflate it.
     (cd "$stage" && find . -mindepth 1 | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$cache/base.cpio.tmp"
+    sync -- "$cache/vmlinuz.tmp" "$cache/base.cpio.tmp"
+    mv "$cache/vmlinuz.tmp" "$cache/vmlinuz"
     mv "$cache/base.cpio.tmp" "$cache/base.cpio"
-    echo "$key" >"$cache/base.key"
+    write_record "$cache/base.key" "$key" "$cache" base.cpio vmlinuz || die "cannot record the initramfs in $cache"
     rm -rf "$x" "$stage"
 }
 camvm_build_base

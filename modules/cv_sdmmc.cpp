@@ -199,6 +199,15 @@ static void sdmmc_sync_card(void)
     }
 }
 
+/* dosfsck's repairs wait in the card's page cache while this run holds the
+ * card's node open (its lock): they go out to the card, and from the
+ * card's own cache, before the repair is reported. */
+static void sdmmc_sync_device(void)
+{
+    if (g_sdmmc_lock_fd < 0 || fsync(g_sdmmc_lock_fd) != 0)
+        sync();
+}
+
 /* One mount of the card or of a partition of it, as the mount table has it. */
 typedef struct SdmmcMount {
     dev_t device;      /* the card's, or its partition's */
@@ -494,6 +503,7 @@ static int sdmmc_repair_disk(void)
             snprintf(cmd, sizeof cmd, "dosfsck -n %s > /dev/null 2>&1", g_sdmmc_device);
             result = OSA_system(cmd) == 0 ? 0 : -1;
         }
+        sdmmc_sync_device();
         const char *node = mounted == 1 ? sdmmc_node_of(&was) : nullptr;
         if (mounted == 1 && (!node || sdmmc_mount_again(node, &was) != 0))
             result = -1;

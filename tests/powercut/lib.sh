@@ -486,11 +486,11 @@ pc_summary() {
 pc_point_reported=0
 pc_point_exited=1
 
-pc_report_pattern() {
+# The text of the result a run reports (the format reports none).
+pc_report_text() {
     case "$1" in
-    sd-fill) echo 'Create\ total\ *' ;;
-    sd-repair) echo '*repair\ *\ success!' ;;
-    sd-format) echo '' ;;
+    sd-fill) echo 'Create total ' ;;
+    sd-repair) echo 'repair /dev/mmcblk0 success!' ;;
     esac
 }
 
@@ -504,17 +504,17 @@ pc_run_command() {
 
 # The recorded run: dm-log-writes between the card and the disk /dev/vda;
 # the tool finds the card by its node /dev/mmcblk0, which is made for the
-# device mapper's device.
+# device mapper's device. The point "reported" is made just before the tool
+# writes its result, while it waits.
 pc_record_script() {
-    local pattern
-    pattern=$(pc_report_pattern "$1")
+    local text run
+    text=$(pc_report_text "$1")
+    run=$(pc_run_command "$1")
+    [ -z "$text" ] || run="camsim_logwrites watch /dev/mmcblk0 $pc_point_reported '$text' -- $run"
     cat <<EOF
 d=\$(camsim_logwrites start card /dev/mmcblk0 /dev/vda) || exit 1
 mv /dev/mmcblk0 /dev/.card && mknod /dev/mmcblk0 b \${d%:*} \${d#*:} || exit 1
-$(pc_run_command "$1") | while IFS= read -r line; do
-    printf '%s\n' "\$line"
-    case "\$line" in ${pattern:-"-"}) camsim_logwrites point /dev/mmcblk0 $pc_point_reported ;; esac
-done
+$run
 camsim_logwrites point /dev/mmcblk0 $pc_point_exited
 umount /mnt/mmc 2>/dev/null
 camsim_logwrites stop card

@@ -8,6 +8,12 @@
 //                                            from the end as it is, so that
 //                                            the log shows the moment
 //   camsim_logwrites stop NAME               removes it: the log is complete
+//   camsim_logwrites watch DEV K TEXT -- COMMAND [ARG...]
+//                                            runs COMMAND; just before it
+//                                            first writes TEXT to standard
+//                                            output, makes point K: what
+//                                            it reports there is in the log
+//                                            before the point, or missing
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/dm-ioctl.h>
@@ -16,8 +22,15 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <elf.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/ptrace.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
+#include <sys/user.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -103,6 +116,90 @@ int dm_point(const char *dev, long k)
     return ok ? 0 : 1;
 }
 
+// The system call a traced process stops at: number and first three
+// arguments.
+struct Syscall {
+    long nr;
+    unsigned long arg[3];
+};
+
+int syscall_of(pid_t pid, Syscall *call)
+{
+#if defined(__aarch64__)
+    struct user_regs_struct regs;
+    struct iovec io = {&regs, sizeof regs};
+    if (ptrace(PTRACE_GETREGSET, pid, (void *)NT_PRSTATUS, &io) != 0)
+        return -1;
+    call->nr = (long)regs.regs[8];
+    for (int i = 0; i < 3; i++)
+        call->arg[i] = regs.regs[i];
+    return 0;
+#elif defined(__x86_64__)
+    struct user_regs_struct regs;
+    if (ptrace(PTRACE_GETREGS, pid, nullptr, &regs) != 0)
+        return -1;
+    call->nr = (long)regs.orig_rax;
+    call->arg[0] = regs.rdi;
+    call->arg[1] = regs.rsi;
+    call->arg[2] = regs.rdx;
+    return 0;
+#else
+    (void)pid;
+    (void)call;
+    return -1;
+#endif
+}
+
+// Whether the write(2) the process stops at puts text on its standard
+// output. The tool's lines go out one write each (line buffered).
+int writes_text(pid_t pid, const Syscall &call, const char *text)
+{
+    if (call.nr != SYS_write || call.arg[0] != 1)
+        return 0;
+    char buf[4096];
+    size_t len = call.arg[2] < sizeof buf ? call.arg[2] : sizeof buf;
+    struct iovec local = {buf, len}, remote = {(void *)call.arg[1], len};
+    ssize_t n = process_vm_readv(pid, &local, 1, &remote, 1, 0);
+    return n > 0 && memmem(buf, (size_t)n, text, strlen(text)) != nullptr;
+}
+
+int dm_watch(const char *dev, long k, const char *text, char **command)
+{
+    pid_t pid = fork();
+    if (pid < 0)
+        return 1;
+    if (pid == 0) {
+        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        execvp(command[0], command);
+        _exit(127);
+    }
+    int status;
+    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status))
+        return 1;
+    ptrace(PTRACE_SETOPTIONS, pid, nullptr, (void *)(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL));
+    int signal = 0, entering = 1, done = 0;
+    for (;;) {
+        ptrace(done ? PTRACE_CONT : PTRACE_SYSCALL, pid, nullptr, (void *)(long)signal);
+        if (waitpid(pid, &status, 0) != pid)
+            return 1;
+        if (WIFEXITED(status))
+            return WEXITSTATUS(status);
+        if (WIFSIGNALED(status))
+            return 128 + WTERMSIG(status);
+        signal = 0;
+        if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+            signal = WSTOPSIG(status); // the process's own, passed on
+            continue;
+        }
+        Syscall call;
+        if (entering && syscall_of(pid, &call) == 0 && writes_text(pid, call, text)) {
+            dm_point(dev, k);
+            done = 1;
+        }
+        entering = !entering;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -115,6 +212,9 @@ int main(int argc, char **argv)
         DmRequest r = {};
         return dm_call(DM_DEV_REMOVE, argv[2], &r, 0) != 0;
     }
-    fprintf(stderr, "usage: camsim_logwrites start NAME DEV LOGDEV | point DEV K | stop NAME\n");
+    if (argc >= 7 && strcmp(argv[1], "watch") == 0 && strcmp(argv[5], "--") == 0)
+        return dm_watch(argv[2], atol(argv[3]), argv[4], argv + 6);
+    fprintf(stderr, "usage: camsim_logwrites start NAME DEV LOGDEV | point DEV K | stop NAME | "
+                    "watch DEV K TEXT -- COMMAND...\n");
     return 2;
 }

@@ -7,24 +7,27 @@
 # loaded at boot in this order, each after what it depends on: the virtio
 # PCI transport, the serial ports back to camvm, 9p for the shared
 # directories, the SD host controller, the card's filesystem with the code
-# pages it mounts with (FAT's default iocharset is ascii), the IIO bus the
-# ADC's files belong to, and the flash: the raw NAND core, the CFI command
-# set that the probe looks up by name, the probe, the block devices JFFS2
-# mounts and JFFS2 itself.
-camvm_modules=(virtio_pci virtio_console 9pnet_virtio 9p sdhci-pci vfat nls_cp437 nls_ascii industrialio
-    nand cfi_cmdset_0001 cfi_probe mtdblock jffs2)
-# Loaded by the guest's init with the run's parameters (partitions, bad
-# blocks), once the above are in.
-camvm_flash_modules=(cmdlinepart nandsim physmap)
-# Loaded by the guest's init only when camvm is given a --disk: the virtio
-# disk's driver, and the device mapper with its target that records every
-# write (dm-log-writes), which crash tests put between the card and a disk.
+# pages it mounts with (FAT's default iocharset is ascii) and the IIO bus
+# the ADC's files belong to (/etc/camvm/modules); then, while the rest of
+# the start goes on, the flash's (/etc/camvm/flash-modules): the raw NAND
+# core, the CFI command set that the probe looks up by name, the probe, the
+# block devices JFFS2 mounts and JFFS2 itself.
+camvm_modules=(virtio_pci virtio_console 9pnet_virtio 9p sdhci-pci vfat nls_cp437 nls_ascii industrialio)
+camvm_flash_modules=(nand cfi_cmdset_0001 cfi_probe mtdblock jffs2)
+# Loaded last by the guest's init, with the run's parameters (partitions,
+# bad blocks).
+camvm_flash_parts_modules=(cmdlinepart nandsim physmap)
+# Loaded by the guest's init only when camvm is given a --disk
+# (/etc/camvm/disk-modules): the virtio disk's driver, and the device mapper
+# with its target that records every write (dm-log-writes), which crash
+# tests put between the card and a disk.
 camvm_disk_modules=(virtio_blk dm-log-writes)
 
-# Prints "NAME FILE" for each module, in an order that loads each after
+# Prints "LIST NAME FILE" for each module, in an order that loads each after
 # what it depends on (the kernel package ships no modules.dep; each module
-# names its dependencies in its .modinfo section), the disk's modules last,
-# after a line "--". The trees are searched in order.
+# names its dependencies in its .modinfo section), LIST being the list that
+# brought it in first ("-": none, loaded on their own). The trees are
+# searched in order.
 camvm_module_order() {
     local m f
     declare -A path=() done_=()
@@ -41,15 +44,21 @@ camvm_module_order() {
         deps=$(tr '\0' '\n' <"${path[$name]}" | sed -n 's/^depends=//p' | head -1)
         for d in ${deps//,/ }; do camvm_visit "$d"; done
         done_[$name]=1
-        echo "$name ${path[$name]}"
+        echo "$list $name ${path[$name]}"
     }
-    for m in "${camvm_modules[@]}" "${camvm_flash_modules[@]}"; do camvm_visit "$m"; done
-    echo "--"
+    local list
+    list=modules
+    for m in "${camvm_modules[@]}"; do camvm_visit "$m"; done
+    list=flash-modules
+    for m in "${camvm_flash_modules[@]}"; do camvm_visit "$m"; done
+    list=-
+    for m in "${camvm_flash_parts_modules[@]}"; do camvm_visit "$m"; done
+    list=disk-modules
     for m in "${camvm_disk_modules[@]}"; do camvm_visit "$m"; done
 }
 
 camvm_build_base() {
-    local key stage x kver name file order
+    local key stage x kver list name file order
     camvm_base_key() {
         key=$(cat "${BASH_SOURCE[0]}" "$cache/debs/complete" "$cache/modules/key" "$vm_dir/init" 2>/dev/null |
             sha256sum | cut -c1-16) || true
@@ -94,15 +103,11 @@ camvm_build_base() {
     cp -a "$x/$gconv"/gconv-modules* "$x/$gconv/IBM437.so" "$x/$gconv/IBM850.so" "$stage/$gconv/"
     order=$(camvm_module_order "$cache/modules" "$x/lib/modules/$kver") || exit 125
     : >"$stage/etc/camvm/modules"
+    : >"$stage/etc/camvm/flash-modules"
     : >"$stage/etc/camvm/disk-modules"
-    local list=$stage/etc/camvm/modules
-    while read -r name file; do
-        [ "$name" != "--" ] || { list=$stage/etc/camvm/disk-modules; continue; }
+    while read -r list name file; do
         cp "$file" "$stage/lib/modules/$name.ko"
-        case " ${camvm_flash_modules[*]} " in
-        *" $name "*) ;;
-        *) echo "$name" >>"$list" ;;
-        esac
+        [ "$list" = - ] || echo "$name" >>"$stage/etc/camvm/$list"
     done <<<"$order"
     printf 'root:x:0:0:root:/root:/bin/sh\n' >"$stage/etc/passwd"
     printf 'root:x:0:\ntty:x:5:\n' >"$stage/etc/group"

@@ -28,8 +28,9 @@ pc_workloads=(ir db restore cpu sd-format sd-fill sd-repair)
 # The card's workloads, whose writes are also replayed.
 pc_card_workloads=(sd-format sd-fill sd-repair)
 
-# Inserts per db run: a few thousand, some 30 s on the emulated camera.
-pc_inserts=3000
+# Inserts per db run: a few thousand, some 25 s on the emulated camera, so
+# that cuts also fall after a run finished.
+pc_inserts=2000
 # The fill: files of 1 MB.
 pc_fill_files=3
 # The card: 64 MiB, as QEMU's SD card wants a power of two.
@@ -37,18 +38,19 @@ pc_card_mb=64
 # The log disk of the recorded runs: room for every write with its header.
 pc_log_mb=256
 
-# Each workload's window in seconds: the cut falls in [0, window) after the
-# command started. The looping workloads go on until the cut; the card's
-# run once and then wait, so that cuts also fall after they reported.
+# Each workload's window in milliseconds: the cut falls in [0, window)
+# after the command started. The looping workloads go on until the cut; the
+# card's run once and then wait, so that cuts also fall after they reported
+# (the repair writes in its first second or so).
 pc_window() {
     case "$1" in
-    ir) echo 6 ;;
-    db) echo 35 ;;
-    restore) echo 9 ;;
-    cpu) echo 10 ;;
-    sd-format) echo 12 ;;
-    sd-fill) echo 12 ;;
-    sd-repair) echo 5 ;;
+    ir) echo 6000 ;;
+    db) echo 35000 ;;
+    restore) echo 9000 ;;
+    cpu) echo 10000 ;;
+    sd-format) echo 16000 ;;
+    sd-fill) echo 12000 ;;
+    sd-repair) echo 2500 ;;
     esac
 }
 
@@ -78,7 +80,8 @@ pc_camvm() {
 
 # The cut's moment in seconds (three decimals) for a workload and a seed.
 pc_cut_moment() {
-    local window_ms=$(($(pc_window "$1") * 1000)) r
+    local window_ms r
+    window_ms=$(pc_window "$1")
     RANDOM=$2
     r=$(((RANDOM << 15 | RANDOM) % window_ms))
     printf '%d.%03d\n' $((r / 1000)) $((r % 1000))

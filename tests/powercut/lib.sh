@@ -68,6 +68,8 @@ pc_setup() {
     pc_opt_app=$pc_build/camsim/opt-app
     pc_logwrites=$pc_build/tests/camsim_logwrites
     pc_emulator=$(command -v qemu-aarch64) || pc_error "no qemu-aarch64 (tools/install-deps installs it)" || return 1
+    command -v sqlite3 >/dev/null && command -v fsck.fat >/dev/null && command -v mdir >/dev/null ||
+        pc_error "sqlite3, fsck.fat and mdir are needed (tools/install-deps installs them)" || return 1
     [ -x "$pc_tool" ] || pc_error "no aarch64 tool at $pc_tool (build the aarch64 preset)" || return 1
     [ -x "$pc_logwrites" ] || pc_error "no $pc_logwrites (build the aarch64 preset)" || return 1
     mkdir -p "$pc_work"

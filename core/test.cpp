@@ -115,11 +115,24 @@ static int restore_create_temporary(char *tmp, size_t size, const char *to)
     return -1;
 }
 
+/* Puts the whole copy in place under the database's name, unless another
+ * start put its own there meanwhile, which a run may already have changed:
+ * a rename would replace that one. A link refuses a name that exists; a
+ * filesystem without links (EPERM) gets the rename. */
+static int restore_put_in_place(const char *tmp, const char *to)
+{
+    if (link(tmp, to) == 0 || errno == EEXIST) {
+        unlink(tmp);
+        return 0;
+    }
+    return errno == EPERM ? rename(tmp, to) : -1;
+}
+
 /* Copies a default database into place as a whole or not at all: a copy cut
  * short by a full flash, a file-size limit, an interrupt or a power cut
  * would otherwise stay for good, since only a missing file is replaced. The
  * copy is made under a temporary name in the same directory, forced to the
- * flash, then renamed into place. */
+ * flash, then put into place. */
 static void restore_database(const char *from, const char *to)
 {
     char dir[128];
@@ -154,9 +167,9 @@ static void restore_database(const char *from, const char *to)
         }
         ok = OSA_writeAll(out, buf, (size_t)n) == 0;
     }
-    /* Renamed before it is closed: closing gives up the lock, and the
+    /* Put in place before it is closed: closing gives up the lock, and the
      * whole copy would then look like a leftover to another start. */
-    ok = ok && fsync(out) == 0 && rename(tmp, to) == 0;
+    ok = ok && fsync(out) == 0 && restore_put_in_place(tmp, to) == 0;
     int saved = errno;
     if (!ok && out >= 0)
         unlink(tmp);
@@ -168,7 +181,7 @@ static void restore_database(const char *from, const char *to)
         report_error("restore %s from %s failed: %s\n", to, from, strerror(saved));
         return;
     }
-    /* The rename itself reaches the flash with the directory. */
+    /* The new name itself reaches the flash with the directory. */
     int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         fsync(dfd);

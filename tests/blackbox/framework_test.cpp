@@ -147,6 +147,17 @@ TEST(Framework, MissingDefaultDatabasesAreRestoredAndExistingOnesKept)
                              " && cmp /opt/app/oem.db /mnt/nand2/oem.db && echo restored");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "damaged\nrestored\n");
+
+    // Another start put its copy in place while this one copied, and a run
+    // changed it: this start's copy must not replace it. The default comes
+    // through a pipe, so the copy is known to be under way.
+    r = cam.run("mv /opt/app/cvdb.db /tmp/default; mkfifo /opt/app/cvdb.db\n"
+                "debug -M nosuch & exec 3> /opt/app/cvdb.db\n"
+                "head -c 1000 /tmp/default >&3; echo changed > /mnt/nand/cvdb.db\n"
+                "tail -c +1001 /tmp/default >&3; exec 3>&-; wait\n"
+                "cmp -s /tmp/default /mnt/nand/cvdb.db || cat /mnt/nand/cvdb.db; ls /mnt/nand\n");
+    EXPECT_EQ(r.out, "changed\ncvdb.db\n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(Framework, ARestoreThatDoesNotFitTheFlashLeavesNoFileAndTheNextStartRestoresIt)

@@ -435,6 +435,28 @@ TEST(SdmmcFormat, AHangUpWhileFdiskWaitsStopsTheFormatAndMountsTheCardAgain)
     EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
 }
 
+// Ctrl-C while mkdosfs runs: the card holds a half-made filesystem, which
+// must not go back on the mount point. A stand-in that waits before the
+// real mkdosfs gives the moment.
+TEST(SdmmcFormat, CtrlCWhileMkdosfsRunsLeavesTheCardUnmountedAndSaysItMustBeFormattedAgain)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(
+        kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n"
+                                  "mkdir /tmp/bin; printf '#!/bin/sh\\n: > /tmp/started\\nsleep 30\\nexec %s \"$@\"\\n' "
+                                  "\"$(command -v mkdosfs)\" > /tmp/bin/mkdosfs; chmod +x /tmp/bin/mkdosfs\n"
+                                  "PATH=/tmp/bin:$PATH setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > /tmp/out &\n"
+                                  "tool=$!\n"
+                                  "wait_for 'test -e /tmp/started'\n"
+                                  "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
+                                  "grep -e signal -e failed -e usable /tmp/out\n"
+                                  "findmnt -n -o SOURCE /mnt/mmc || echo unmounted\n");
+    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format failed!\n"
+                     "Sd/mmc /dev/mmcblk0 has no usable filesystem, please format it again!\nunmounted\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+}
+
 // Two runs on one card: the second waits while the first holds the card
 // (here flock, as another run of the tool would), and a stop ends the wait.
 TEST(SdmmcTwoRuns, ASecondRunWaitsForTheCardUntilAStopRequest)

@@ -31,6 +31,18 @@ std::string stat_text(unsigned user, unsigned nice, unsigned system, unsigned id
     return std::string(line) + "cpu0 1 2 3 4 5 6 7 8 0 0\nintr 4711 0 0 12\nctxt 99\n";
 }
 
+// The load over the interval between two samples, the first only starting
+// it; *result is what the second update returned.
+CpuLoad load_between(const std::string &before, const std::string &after, CpuTicks *previous,
+                     int *result)
+{
+    CpuTicks first = scan_stat(before), second = scan_stat(after);
+    CpuLoad load = {};
+    cpu_update_load(previous, &first, &load);
+    *result = cpu_update_load(previous, &second, &load);
+    return load;
+}
+
 TEST(CpuScan, AggregateRecordIsFoundAfterOtherRecordsAndItsCountersCombined)
 {
     int result = -1;
@@ -115,10 +127,9 @@ TEST(CpuLoadFigures, PercentagesAreThoseOfTheIntervalBetweenTwoSamples)
     for (const Interval &c : cases) {
         SCOPED_TRACE(c.what);
         CpuTicks previous = {};
-        CpuTicks before = scan_stat(c.before), after = scan_stat(c.after);
-        CpuLoad load = {};
-        cpu_update_load(&previous, &before, &load);
-        EXPECT_EQ(cpu_update_load(&previous, &after, &load), 1);
+        int result;
+        CpuLoad load = load_between(c.before, c.after, &previous, &result);
+        EXPECT_EQ(result, 1);
         EXPECT_DOUBLE_EQ(load.user, c.expected.user);
         EXPECT_DOUBLE_EQ(load.nice, c.expected.nice);
         EXPECT_DOUBLE_EQ(load.sys, c.expected.sys);
@@ -128,7 +139,7 @@ TEST(CpuLoadFigures, PercentagesAreThoseOfTheIntervalBetweenTwoSamples)
         EXPECT_DOUBLE_EQ(load.softirq, c.expected.softirq);
         EXPECT_DOUBLE_EQ(load.steal, c.expected.steal);
         EXPECT_DOUBLE_EQ(load.cpu, c.expected.cpu);
-        EXPECT_EQ(previous.total, after.total);
+        EXPECT_EQ(previous.total, scan_stat(c.after).total);
     }
 }
 
@@ -151,10 +162,9 @@ TEST(CpuLoadFigures, CountersThatWentBackwardsNeverPushAFigureOutOfZeroTo100)
     for (const Interval &c : cases) {
         SCOPED_TRACE(c.what);
         CpuTicks previous = {};
-        CpuTicks before = scan_stat(c.before), after = scan_stat(c.after);
-        CpuLoad load = {};
-        cpu_update_load(&previous, &before, &load);
-        EXPECT_EQ(cpu_update_load(&previous, &after, &load), 1);
+        int result;
+        CpuLoad load = load_between(c.before, c.after, &previous, &result);
+        EXPECT_EQ(result, 1);
         for (double figure : {load.user, load.nice, load.sys, load.idle, load.iowait, load.irq,
                               load.softirq, load.steal, load.cpu, load.process}) {
             EXPECT_GE(figure, 0.0);
@@ -169,11 +179,10 @@ TEST(CpuLoadFigures, CountersThatWentBackwardsNeverPushAFigureOutOfZeroTo100)
 TEST(CpuLoadFigures, SampleWithoutAnyTickKeepsThePreviousLoad)
 {
     CpuTicks previous = {};
-    CpuTicks before = scan_stat(stat_text(100, 0, 100, 800, 0, 0, 0, 0));
-    CpuTicks after = scan_stat(stat_text(150, 0, 150, 900, 0, 0, 0, 0));
-    CpuLoad load = {};
-    cpu_update_load(&previous, &before, &load);
-    cpu_update_load(&previous, &after, &load);
+    const std::string later = stat_text(150, 0, 150, 900, 0, 0, 0, 0);
+    CpuTicks after = scan_stat(later);
+    int result;
+    CpuLoad load = load_between(stat_text(100, 0, 100, 800, 0, 0, 0, 0), later, &previous, &result);
     CpuLoad kept = load;
     EXPECT_EQ(cpu_update_load(&previous, &after, &load), 0);
     EXPECT_EQ(load.cpu, kept.cpu);

@@ -74,6 +74,12 @@ protected:
               "run_case empty_wifi_lib debug -M wifi --link\n"
               "cat /proc/mtd > $CAMSIM_DIR/proc_mtd\n"
               "run_case mtd debug -M mtd -b 1\n"
+              // Ctrl-C before the scan: it comes while the start-up
+              // restores the database from a pipe, which holds it there.
+              "mv /opt/app/cvdb.db /tmp/default; mkfifo /opt/app/cvdb.db; rm /mnt/nand/cvdb.db\n"
+              "run_case mtd_stopped sh -c 'debug -M mtd -b 1 & exec 3> /opt/app/cvdb.db; kill -INT $!;"
+              " cat /tmp/default >&3; exec 3>&-; wait $!'\n"
+              "rm /opt/app/cvdb.db; mv /tmp/default /opt/app/cvdb.db\n"
               // The kernel partition's node gone, and rootfs's one the MTD
               // layer does not serve.
               "rm /dev/mtd1 /dev/mtd2; mknod /dev/mtd2 c 1 3\n"
@@ -147,6 +153,10 @@ TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanSaysWhatItCouldNotAsk)
                                            "mtd4: 01000000 00040000 \"nand2\"\n");
     CamsimResult r = cam_->case_result("mtd");
     EXPECT_EQ(r.out, "\nTotal bad block : 0\n");
+    EXPECT_EQ(r.err, "");
+    r = cam_->case_result("mtd_stopped");
+    EXPECT_EQ(r.out, "\nGet signal, signo = 2\nScan stopped at /dev/mtd0 (\"boot\") offset 00000000\n"
+                     "\nTotal bad block : 0 (scanned part only: 5 of 5 partitions not fully scanned)\n");
     EXPECT_EQ(r.err, "");
     r = cam_->case_result("mtd_partial");
     EXPECT_EQ(r.out, "ioctl MEMGETBADBLOCK failed, /dev/mtd2, error=-1\n"

@@ -261,7 +261,8 @@ TEST(Sleep, ZeroReturnsAtOnceAndASignalEndsItEarly)
 {
     uint32_t t0 = OSA_nowMsec();
     EXPECT_EQ(OSA_sleepMsec(0), 0);
-    EXPECT_LT((int32_t)(OSA_nowMsec() - t0), 50);
+    // Far below a second, but a loaded machine may not run the test at once.
+    EXPECT_LT((int32_t)(OSA_nowMsec() - t0), 1000);
 
     struct sigaction sa = {}, old;
     sa.sa_handler = on_alarm;

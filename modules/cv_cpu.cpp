@@ -282,11 +282,12 @@ static int cpu_open_log(const char *path)
 }
 
 /* Each line goes to the log as it is printed, so that a run ended by a
- * hang-up, a closed pipe or a kill keeps what was shown. The first failed
- * write (a full flash, a file-size limit) is reported and ends the log; the
- * part of its line that went in is taken back, so the log holds whole
- * lines only. */
-static void cpu_log_line(int *fd, const char *line)
+ * hang-up, a closed pipe or a kill keeps what was shown; the summary is
+ * synced before it is shown, so that a power cut after the run takes back
+ * nothing it reported. The first failed write (a full flash, a file-size
+ * limit) is reported and ends the log; the part of its line that went in
+ * is taken back, so the log holds whole lines only. */
+static void cpu_log_line(int *fd, const char *line, bool summary)
 {
     if (*fd < 0)
         return;
@@ -305,8 +306,12 @@ static void cpu_log_line(int *fd, const char *line)
                 strerror(saved));
         close(*fd);
         *fd = -1;
+    } else if (summary) {
+        fsync(*fd);
     }
 }
+
+static const char g_cpu_summary[] = "Average";
 
 /* A line where no load was measured yet, and a summary without one: said
  * in words, so that nothing reads as a figure. */
@@ -314,7 +319,7 @@ static void cpu_print_unmeasured(int *log, const char *what)
 {
     char line[64];
     snprintf(line, sizeof line, "%s: no load measured", what);
-    cpu_log_line(log, line);
+    cpu_log_line(log, line, what == g_cpu_summary);
     printf("\033[0;31m%s\033[0;39m \n", line);
 }
 
@@ -360,7 +365,7 @@ static int cpu_test_main(int argc, char **argv)
             snprintf(line, sizeof line,
                      "CPU:%3.0f%% (sys:%3.0f%% user:%3.0f%% wait:%3.0f%% steal:%3.0f%%)", load.cpu,
                      load.sys, load.user, load.iowait, load.steal);
-            cpu_log_line(&log, line);
+            cpu_log_line(&log, line, false);
             printf("\033[1;32m%s\033[0;39m \n", line);
         } else if (cycle > g_cpu_count) {
             g_stop_flag = 1;
@@ -377,13 +382,13 @@ static int cpu_test_main(int argc, char **argv)
      * as its counters were read; one whose cycles had nothing to show, or
      * that never read them, says so. */
     if (printed == 0 && (unmeasured > 0 || !sampled)) {
-        cpu_print_unmeasured(&log, "Average");
+        cpu_print_unmeasured(&log, g_cpu_summary);
     } else {
         double average = sum / (double)printed;
         char line[128];
         snprintf(line, sizeof line, "Average:%4.3f%%   Max:%4.2f%%  Min:%4.2f%%", average, maximum,
                  minimum);
-        cpu_log_line(&log, line);
+        cpu_log_line(&log, line, true);
         printf("\033[1;32m%s\033[0;39m \n", line);
     }
     if (log >= 0)

@@ -184,6 +184,30 @@ static void sdmmc_flush_caches(void)
     OSA_sleepMsec(1000);
 }
 
+/* The files written on the mounted card go out to it before the fill
+ * reports them: the card is mounted async, and a power cut would lose what
+ * the page cache still held. The directory's fsync then has the card drain
+ * a write cache of its own. */
+static void sdmmc_sync_card(void)
+{
+    int fd = open(SDMMC_MOUNT_POINT, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || syncfs(fd) != 0)
+        sync();
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+/* dosfsck's repairs wait in the card's page cache while this run holds the
+ * card's node open (its lock): they go out to the card, and from the
+ * card's own cache, before the repair is reported. */
+static void sdmmc_sync_device(void)
+{
+    if (g_sdmmc_lock_fd < 0 || fsync(g_sdmmc_lock_fd) != 0)
+        sync();
+}
+
 /* One mount of the card or of a partition of it, as the mount table has it. */
 typedef struct SdmmcMount {
     dev_t device;      /* the card's, or its partition's */
@@ -479,6 +503,7 @@ static int sdmmc_repair_disk(void)
             snprintf(cmd, sizeof cmd, "dosfsck -n %s > /dev/null 2>&1", g_sdmmc_device);
             result = OSA_system(cmd) == 0 ? 0 : -1;
         }
+        sdmmc_sync_device();
         const char *node = mounted == 1 ? sdmmc_node_of(&was) : nullptr;
         if (mounted == 1 && (!node || sdmmc_mount_again(node, &was) != 0))
             result = -1;
@@ -603,6 +628,7 @@ static int sdmmc_filling_disk(void)
         OSA_sleepMsec(1000);
         i++;
     }
+    sdmmc_sync_card();
     OSA_printf("Create total %d files \n", (int)i);
     if (sdmmc_read_figures(&fig, __func__, __LINE__) == 0)
         OSA_printf("Free size = %llu MB \n", (unsigned long long)(fig.free >> 20));

@@ -1,5 +1,6 @@
 // camvm_test.cpp - camvm itself: how each signal ends it, that nothing it
-// starts outlives it, and that a broken cache entry is built again. Where
+// starts outlives it, that a broken cache entry is built again, and a
+// power cut that keeps what the guest had written to its devices. Where
 // the guest plays no part, a stand-in emulator that never ends on its own
 // and never opens camvm's pipes takes the real one's place, so no guest
 // boots.
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "camsim_run.h"
+#include "sdmmc_expect.h"
 
 namespace {
 
@@ -159,6 +161,30 @@ TEST(VmCache, BrokenEntryIsBuiltAgainOnceAndTheCommandRuns)
     EXPECT_EQ(r.err, "camvm: the guest's kernel panicked before the command started; building its initramfs again\n"
                      "camvm: building the guest's initramfs in " + cache + "\n");
     EXPECT_EQ(r.out, "whole\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+// What reached the flash and the card before the cut is there at the next
+// boot; the cut comes while the command still runs.
+TEST(VmPowerCut, CutKillsTheEmulatorWith137AndTheNextBootFindsWhatTheDevicesHad)
+{
+    Camsim cam(Sandbox::vm);
+    insert_card(cam, "card.img", 64);
+    cam.option("--flash", cam.scratch() + "/flash");
+    cam.option("--cut-after", "6.5");
+    CamsimResult r = cam.run("echo flash-data > /mnt/nand/kept\n"
+                             "echo card-data | dd of=/dev/mmcblk0 bs=512 seek=100 conv=fsync 2>/dev/null\n"
+                             "echo written; exec sleep 600\n",
+                             280);
+    EXPECT_EQ(r.status, 137) << r.err;
+    EXPECT_EQ(r.err, "camvm: power cut after 6.5 s\n");
+    EXPECT_EQ(r.out, "written\n");
+
+    Camsim next(Sandbox::vm);
+    next.option("--card", cam.scratch() + "/card.img");
+    next.option("--flash", cam.scratch() + "/flash");
+    r = next.run("cat /mnt/nand/kept; dd if=/dev/mmcblk0 bs=512 skip=100 count=1 2>/dev/null | head -n 1\n", 280);
+    EXPECT_EQ(r.out, "flash-data\ncard-data\n") << r.err;
     EXPECT_EQ(r.status, 0);
 }
 

@@ -17,6 +17,11 @@ camvm_flash_modules=(nand cfi_cmdset_0001 cfi_probe mtdblock jffs2)
 # Loaded last by the guest's init, with the run's parameters (partitions,
 # bad blocks).
 camvm_flash_parts_modules=(cmdlinepart nandsim physmap)
+# Loaded by the guest's init only when camvm is given a --disk
+# (/etc/camvm/disk-modules): the virtio disk's driver, and the device mapper
+# with its target that records every write (dm-log-writes), which crash
+# tests put between the card and a disk.
+camvm_disk_modules=(virtio_blk dm-log-writes)
 
 # Prints "LIST NAME FILE" for each module, in an order that loads each after
 # what it depends on (the kernel package ships no modules.dep; each module
@@ -48,6 +53,8 @@ camvm_module_order() {
     for m in "${camvm_flash_modules[@]}"; do camvm_visit "$m"; done
     list=-
     for m in "${camvm_flash_parts_modules[@]}"; do camvm_visit "$m"; done
+    list=disk-modules
+    for m in "${camvm_disk_modules[@]}"; do camvm_visit "$m"; done
 }
 
 camvm_build_base() {
@@ -97,6 +104,7 @@ camvm_build_base() {
     order=$(camvm_module_order "$cache/modules" "$x/lib/modules/$kver") || exit 125
     : >"$stage/etc/camvm/modules"
     : >"$stage/etc/camvm/flash-modules"
+    : >"$stage/etc/camvm/disk-modules"
     while read -r list name file; do
         cp "$file" "$stage/lib/modules/$name.ko"
         [ "$list" = - ] || echo "$name" >>"$stage/etc/camvm/$list"

@@ -1,0 +1,687 @@
+# lib.sh - the power-cut campaign's workloads and checks, sourced by trial,
+# run and run-long.
+#
+# A trial boots the emulated camera (sandbox/camvm) on its own flash and
+# card images, starts a workload that runs on until the power goes, cuts
+# the power at a moment drawn from the trial's seed, boots again on the same
+# images, lets the tool start as it would, and checks what the cut left.
+# The seed alone fixes the cut's moment: the same seed cuts the same
+# workload at the same moment after its start again. How far the guest got
+# by then depends on the machine's load, so a replay meets the same part of
+# the workload, not always the same write.
+#
+# The card's workloads are also run once with every write the card
+# completes recorded (the kernel's dm-log-writes target between the card
+# and a disk), and the card is replayed on the host to the state after each
+# of those writes: every state a cut could leave on a card that has no
+# write cache (QEMU's has none). Each state gets the checks a cut would.
+#
+# Findings are lines "damage INVARIANT: what" in the trial's result; a
+# trial that could not run says "error: ..." and counts as neither.
+
+pc_self_dir=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+pc_repo=$(dirname "$(dirname "$pc_self_dir")")
+pc_camvm=$pc_repo/sandbox/camvm
+pc_camsim=$pc_repo/sandbox/camsim
+
+pc_workloads=(ir db restore cpu sd-format sd-fill sd-repair)
+# The card's workloads, whose writes are also replayed.
+pc_card_workloads=(sd-format sd-fill sd-repair)
+
+# Inserts per db run: a few thousand, some 25 s on the emulated camera, so
+# that cuts also fall after a run finished.
+pc_inserts=2000
+# The fill: files of 1 MB.
+pc_fill_files=3
+# The card: 64 MiB, as QEMU's SD card wants a power of two.
+pc_card_mb=64
+# The log disk of the recorded runs: room for every write with its header.
+pc_log_mb=256
+
+# Each workload's window in milliseconds: the cut falls in [0, window)
+# after the command started. The looping workloads go on until the cut; the
+# card's run once and then wait, so that cuts also fall after they reported
+# (the repair writes in its first second or so).
+pc_window() {
+    case "$1" in
+    ir) echo 6000 ;;
+    db) echo 35000 ;;
+    restore) echo 9000 ;;
+    cpu) echo 10000 ;;
+    sd-format) echo 16000 ;;
+    sd-fill) echo 12000 ;;
+    sd-repair) echo 2500 ;;
+    esac
+}
+
+pc_error() {
+    echo "error: $*"
+    return 1
+}
+
+# pc_setup BUILD WORK: the build tree with the aarch64 tool and where the
+# trials keep their files.
+pc_setup() {
+    pc_build=$(readlink -f "$1")
+    pc_work=$2
+    pc_tool=$pc_build/debug
+    pc_opt_app=$pc_build/camsim/opt-app
+    pc_logwrites=$pc_build/tests/camsim_logwrites
+    pc_emulator=$(command -v qemu-aarch64) || pc_error "no qemu-aarch64 (tools/install-deps installs it)" || return 1
+    command -v sqlite3 >/dev/null && command -v fsck.fat >/dev/null && command -v mdir >/dev/null ||
+        pc_error "sqlite3, fsck.fat and mdir are needed (tools/install-deps installs them)" || return 1
+    [ -x "$pc_tool" ] || pc_error "no aarch64 tool at $pc_tool (build the aarch64 preset)" || return 1
+    [ -x "$pc_logwrites" ] || pc_error "no $pc_logwrites (build the aarch64 preset)" || return 1
+    mkdir -p "$pc_work"
+    pc_work=$(readlink -f "$pc_work")
+}
+
+pc_camvm() {
+    timeout 600 "$pc_camvm" --tool "$pc_tool" --bin "$pc_logwrites" "$@"
+}
+
+# The cut's moment in seconds (three decimals) for a workload and a seed.
+pc_cut_moment() {
+    local window_ms r
+    window_ms=$(pc_window "$1")
+    RANDOM=$2
+    r=$(((RANDOM << 15 | RANDOM) % window_ms))
+    printf '%d.%03d\n' $((r / 1000)) $((r % 1000))
+}
+
+# ---- what the trials share, made once per work directory ----
+
+# The default databases with a large cvdb.db (6 MiB of data that does not
+# compress), for the restore at start-up.
+pc_large_defaults() {
+    local dir=$pc_work/opt-app-large
+    [ -f "$dir/complete" ] && return 0
+    rm -rf "$dir.tmp"
+    mkdir -p "$dir.tmp"
+    cp "$pc_opt_app/cvdb.db" "$pc_opt_app/oem.db" "$dir.tmp/" &&
+        sqlite3 "$dir.tmp/cvdb.db" "create table filler(b blob);
+            with recursive c(i) as (select 1 union all select i + 1 from c where i < 96)
+            insert into filler select randomblob(65536) from c;" || return 1
+    touch "$dir.tmp/complete"
+    rm -rf "$dir"
+    mv "$dir.tmp" "$dir"
+}
+
+# The card images: one formatted by the camera's mkdosfs and holding files,
+# and the same one damaged as a cut can leave a card: chains of clusters
+# no file owns, a FAT copy that differs, the dirty mark set.
+pc_card_images() {
+    local files=$pc_work/card-files.img damaged=$pc_work/card-damaged.img tmp=$pc_work/card.tmp
+    [ -f "$files" ] && [ -f "$damaged" ] && return 0
+    rm -f "$tmp"
+    truncate -s "${pc_card_mb}M" "$tmp"
+    pc_camvm --card "$tmp" -- sh -c 'mkdosfs -I -F 32 /dev/mmcblk0 >/dev/null &&
+        mount -t vfat /dev/mmcblk0 /mnt/mmc && mkdir /mnt/mmc/DCIM &&
+        for i in 1 2 3 4 5 6; do dd if=/dev/urandom of=/mnt/mmc/DCIM/clip$i.mp4 bs=64k count=6 2>/dev/null; done &&
+        echo "camera settings" > /mnt/mmc/setup.txt && umount /mnt/mmc' >/dev/null ||
+        pc_error "cannot prepare the card image" || return 1
+    pc_fsck_image "$tmp" || pc_error "the prepared card is not clean" || return 1
+    cp "$tmp" "$damaged.tmp"
+    pc_damage_card "$damaged.tmp" || return 1
+    mv "$tmp" "$files"
+    mv "$damaged.tmp" "$damaged"
+}
+
+# pc_fsck_clean OUTPUT STATUS: whether dosfsck -n found the card clean. Its
+# one complaint about a fresh format of BusyBox's mkdosfs, the empty label,
+# is what the camera's own format leaves: not damage.
+pc_fsck_clean() {
+    [ "$2" = 0 ] && return 0
+    [ "$2" = 1 ] || return 1
+    ! grep -avE "^(fsck\.fat .*|Label '' stored in boot sector is not valid\.|  Auto-removing label from boot sector\.|Leaving filesystem unchanged\.|.*: [0-9]+ files, [0-9]+/[0-9]+ clusters|)$" "$1" | grep -q .
+}
+
+# pc_fsck_image IMG: pc_fsck_clean of dosfsck -n on the host.
+pc_fsck_image() {
+    local out rc
+    out=$(mktemp)
+    fsck.fat -n "$1" >"$out" 2>&1
+    rc=$?
+    pc_fsck_clean "$out" "$rc"
+    rc=$?
+    rm -f "$out"
+    return $rc
+}
+
+# Little-endian number of N bytes at OFFSET of FILE.
+pc_le() {
+    od -An -t "u$2" -j "$3" -N "$2" "$1" | tr -d ' '
+}
+
+pc_damage_card() {
+    local img=$1 sector clusters reserved fatsz fat1 fat2 c
+    sector=$(pc_le "$img" 2 11)
+    reserved=$(pc_le "$img" 2 14)
+    fatsz=$(pc_le "$img" 4 36)
+    fat1=$((reserved * sector))
+    fat2=$((fat1 + fatsz * sector))
+    # 64 clusters from 40000 on, chained in the first FAT only.
+    clusters=""
+    for c in $(seq 40000 40063); do
+        if [ "$c" = 40063 ]; then clusters+='\xff\xff\xff\x0f'; else
+            clusters+=$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(((c + 1) & 255)) $(((c + 1) >> 8 & 255)) \
+                $(((c + 1) >> 16 & 255)) 0)
+        fi
+    done
+    printf "$clusters" | dd of="$img" bs=1 seek=$((fat1 + 40000 * 4)) conv=notrunc status=none
+    # The dirty mark: bit 27 of FAT entry 1 cleared, in both copies.
+    for c in $fat1 $fat2; do
+        printf '\xff\xff\xff\x07' | dd of="$img" bs=1 seek=$((c + 4)) conv=notrunc status=none
+    done
+    ! pc_fsck_image "$img" || pc_error "the damaged card image is clean" || return 1
+}
+
+# ---- the workloads, as the guest's shell runs them ----
+
+# pc_workload_script WORKLOAD DIR: the first boot's command. DIR is the
+# trial's directory, shared with the guest. Lines "powercut: done N" say
+# that a run exited after printing its result.
+pc_workload_script() {
+    local dir=$2
+    case "$1" in
+    ir)
+        echo 'i=0; while :; do debug -M ir -t 1 -d 1; i=$((i + 1)); echo "powercut: done $i"; done' ;;
+    db)
+        echo "debug -M db -e 'create table if not exists pc(n integer)' && echo 'powercut: created'"
+        echo "i=0; while :; do debug -M db -f $dir/inserts.sql; i=\$((i + 1)); echo \"powercut: done \$i\"; done" ;;
+    restore)
+        echo 'i=0; while :; do rm -f /mnt/nand/cvdb.db; debug -M gpio -r 1; i=$((i + 1)); echo "powercut: done $i"; done' ;;
+    cpu)
+        echo 'i=0; while :; do debug -M cpu -c 2 -d 1 -l /mnt/nand/cpu.log; i=$((i + 1)); echo "powercut: done $i"; done' ;;
+    sd-format)
+        echo 'debug -M sdmmc -f; echo "powercut: done 1"; sleep 1000' ;;
+    sd-fill)
+        echo "debug -M sdmmc -n $pc_fill_files -z 1 -F; echo 'powercut: done 1'; sleep 1000" ;;
+    sd-repair)
+        echo 'debug -M sdmmc -r; echo "powercut: done 1"; sleep 1000' ;;
+    esac
+}
+
+# The second boot: the tool starts as the camera would start it next (its
+# restore runs), then what the checks need is copied to DIR/after.
+pc_check_script() {
+    local dir=$2 next
+    case "$1" in
+    ir) next='debug -M ir -t 1 -d 1' ;;
+    db) next='debug -M db -s "select count(*) from pc"' ;;
+    restore | cpu) next='debug -M gpio -r 1' ;;
+    sd-*)
+        cat <<EOF
+a=$dir/after
+mkdir -p \$a
+dosfsck -n /dev/mmcblk0 > \$a/raw.fsck 2>&1; echo \$? > \$a/raw.status
+debug -M sdmmc -r > \$a/next.out 2>&1; echo \$? > \$a/next.status
+dosfsck -n /dev/mmcblk0 > \$a/after.fsck 2>&1; echo \$? > \$a/after.status
+if mount -t vfat -o ro /dev/mmcblk0 /mnt/mmc 2>/dev/null; then
+    find /mnt/mmc -type f | while read -r f; do echo "\$(wc -c < "\$f") \${f#/mnt/mmc/}"; done | sort -k2 > \$a/files
+    umount /mnt/mmc
+fi
+EOF
+        return ;;
+    esac
+    cat <<EOF
+a=$dir/after
+mkdir -p \$a/nand \$a/nand2
+$next > \$a/next.out 2>&1; echo \$? > \$a/next.status
+ls -A /mnt/nand > \$a/nand.list; ls -A /mnt/nand2 > \$a/nand2.list
+cp -a /mnt/nand/. \$a/nand/; cp -a /mnt/nand2/. \$a/nand2/
+EOF
+}
+
+# ---- the checks ----
+
+pc_damage() {
+    echo "damage $1: $2"
+}
+
+# A file's whole lines: a last line the cut left without its end is not
+# one the guest finished printing.
+pc_lines() {
+    if [ -s "$1" ] && [ "$(tail -c 1 "$1" | od -An -tx1 | tr -d ' ')" != 0a ]; then
+        sed '$d' "$1"
+    else
+        cat "$1"
+    fi
+}
+
+# The ir runs' records: whole 1024-byte records, each a dated result
+# padded with zeros; the finished runs' records and the next start's one.
+pc_check_log() {
+    local log=$1 done_runs=$2 size n i len text rec
+    [ -f "$log" ] || { pc_damage log-records "no /mnt/nand/debug.log"; return; }
+    size=$(stat -c %s "$log")
+    [ $((size % 1024)) = 0 ] || pc_damage log-records "debug.log is $size bytes, not whole 1024-byte records"
+    n=$((size / 1024))
+    rec=$(mktemp)
+    for ((i = 0; i < n; i++)); do
+        dd if="$log" of="$rec" bs=1024 skip="$i" count=1 status=none
+        # The text up to the first zero byte, then zeros only.
+        len=$(tr '\n\0' '\1\n' <"$rec" | head -n 1 | wc -c)
+        len=$((len - 1))
+        text=$(head -c "$len" "$rec"; echo x)
+        text=${text%x}
+        if ! [[ $text =~ ^Test\ date:\ [A-Z][a-z]{2}\ [A-Z][a-z]{2}\ [\ 0-9][0-9]\ [0-9:]{8}\ [0-9]{4}$'\n\t IR-cut result: success\n\t use time: '[0-9]+s\ $'\n'$ ]]; then
+            pc_damage log-records "record $i is not a whole result: $(head -c 80 "$rec" | tr '\0\n\t' '...')"
+            break
+        fi
+        if [ "$(tail -c +$((len + 1)) "$rec" | tr -d '\0' | wc -c)" != 0 ]; then
+            pc_damage log-records "record $i has bytes after its text"
+            break
+        fi
+    done
+    rm -f "$rec"
+    [ "$n" -ge $((done_runs + 1)) ] ||
+        pc_damage log-kept "$done_runs runs had finished and the next one logged, but the log holds $n records"
+}
+
+pc_sql() {
+    sqlite3 -batch "$1" "$2" 2>&1
+}
+
+# Every database whole; cvdb.db there after the next start.
+pc_check_databases() {
+    local a=$1 db r
+    for db in "$a/nand/cvdb.db" "$a/nand2/oem.db"; do
+        if [ ! -f "$db" ]; then
+            pc_damage db-whole "no ${db#$a/} after the next start"
+            continue
+        fi
+        r=$(pc_sql "$db" "pragma integrity_check")
+        [ "$r" = ok ] || pc_damage db-integrity "${db#$a/}: $(echo "$r" | head -3 | tr '\n' ' ')"
+    done
+}
+
+# Only the tool's own files are left: no temporary copy. A database's
+# journal that is not hot (empty, or its header not yet written) is the
+# database library's: it ignores it and takes it for its next change. A
+# hot one the next open rolls back, which the next start did for cvdb.db
+# when it opened it.
+pc_check_leftovers() {
+    local a=$1 opened=$2 name
+    while read -r name; do
+        case "$name" in
+        cvdb.db | debug.log | cpu.log) ;;
+        cvdb.db-journal)
+            [ "$opened" = 0 ] || ! pc_hot_journal "$a/nand/$name" ||
+                pc_damage leftovers "/mnt/nand/$name, hot after the next start opened the database" ;;
+        *) pc_damage leftovers "/mnt/nand/$name" ;;
+        esac
+    done <"$a/nand.list"
+    while read -r name; do
+        case "$name" in oem.db | oem.db-journal) ;; *) pc_damage leftovers "/mnt/nand2/$name" ;; esac
+    done <"$a/nand2.list"
+}
+
+pc_hot_journal() {
+    [ -s "$1" ] && [ "$(head -c 1 "$1" | od -An -tx1 | tr -d ' ')" != 00 ]
+}
+
+# The inserts' rows: 1..N, again and again, in order; at least those of
+# the runs that finished.
+pc_check_inserts() {
+    local db=$1 out=$2 done_runs table rows bad
+    done_runs=$(pc_done_runs "$out")
+    [ -f "$db" ] || return 0
+    table=$(pc_sql "$db" "select count(*) from sqlite_master where name='pc'")
+    if [ "$table" != 1 ]; then
+        ! grep -q '^powercut: created' "$out" || pc_damage db-kept "the table created before the cut is gone"
+        return
+    fi
+    rows=$(pc_sql "$db" "select count(*) from pc")
+    bad=$(pc_sql "$db" "select count(*) from (select n, row_number() over (order by rowid) - 1 as k from pc)
+        where n is not (k % $pc_inserts) + 1")
+    [ "$bad" = 0 ] || pc_damage db-prefix "$bad of $rows rows are not in the inserts' order"
+    [ "$rows" -ge $((done_runs * pc_inserts)) ] ||
+        pc_damage db-kept "$done_runs runs of $pc_inserts inserts had finished, the table holds $rows rows"
+}
+
+pc_done_runs() {
+    pc_lines "$1" | sed -n 's/^powercut: done \([0-9]*\)$/\1/p' | tail -n 1 | grep . || echo 0
+}
+
+# The cpu log: whole lines only, and those the last run had shown first.
+pc_check_cpu_log() {
+    local log=$1 out=$2 shown line_re='^(CPU:[ 0-9]{3}% \(sys:[ 0-9]{3}% user:[ 0-9]{3}% wait:[ 0-9]{3}% steal:[ 0-9]{3}%\)|Average:.*)$'
+    [ -f "$log" ] || return 0
+    if [ -s "$log" ] && [ "$(tail -c 1 "$log" | od -An -c | tr -d ' ')" != '\n' ]; then
+        pc_damage cpu-lines "the log ends in a cut line: $(tail -n 1 "$log" | cat -v)"
+    fi
+    if grep -avE "$line_re" "$log" | grep -q .; then
+        pc_damage cpu-lines "a line that is not the monitor's: $(grep -avE "$line_re" "$log" | head -1 | cat -v)"
+    fi
+    # The lines shown since the last run's "Create cpu log", without colours.
+    shown=$(pc_lines "$out" | awk '/Create cpu log:/ { s = "" }
+        /CPU:|Average:/ && index($0, "\033[0;39m") { s = s $0 "\n" } END { printf "%s", s }' |
+        sed 's/\x1b\[[0-9;]*m//g; s/ $//')
+    [ -z "$shown" ] || [ "$(head -c "$(printf '%s\n' "$shown" | wc -c)" "$log")" = "$(printf '%s\n' "$shown")" ] ||
+        pc_damage cpu-kept "the log lacks lines the monitor had shown"
+}
+
+# A card after the next start: a repair that reported success left a card
+# dosfsck finds clean; and what a finished run had reported is there.
+pc_check_card() {
+    local workload=$1 a=$2 out=$3 n
+    [ -f "$a/next.out" ] || { pc_damage card-verdict "the next start did not run"; return; }
+    if grep -q 'repair .* success!' "$a/next.out" && [ "$(cat "$a/after.status")" != 0 ]; then
+        pc_damage card-verdict "-r reported success, dosfsck -n then: $(pc_fsck_says "$a/after.fsck")"
+    fi
+    case "$workload" in
+    sd-fill)
+        n=$(pc_lines "$out" | sed -n 's/^Create total \([0-9]*\) files.*/\1/p' | tail -n 1)
+        [ -z "$n" ] || pc_check_fill_files "$a/files" "$n" ;;
+    sd-format)
+        if grep -q '^powercut: done' "$out"; then
+            pc_fsck_clean "$a/raw.fsck" "$(cat "$a/raw.status")" ||
+                pc_damage card-kept "the format had finished, the card was not clean at the next start: $(pc_fsck_says "$a/raw.fsck")"
+            [ ! -s "$a/files" ] || pc_damage card-kept "the format had finished, the card holds files: $(head -2 "$a/files" | tr '\n' ' ')"
+        fi ;;
+    sd-repair)
+        if grep -q 'repair .* success!' "$out"; then
+            pc_fsck_clean "$a/raw.fsck" "$(cat "$a/raw.status")" ||
+                pc_damage card-kept "the repair had reported success, the card was not clean at the next start: $(pc_fsck_says "$a/raw.fsck")"
+        fi ;;
+    esac
+}
+
+# dosfsck's first complaints, on one line.
+pc_fsck_says() {
+    grep -av '^fsck\.fat' "$1" | head -n 3 | tr '\n' ' '
+}
+
+pc_check_fill_files() {
+    local files=$1 n=$2 i size
+    for ((i = 0; i < n; i++)); do
+        size=$(awk -v f="file$i" '$2 == f { print $1 }' "$files" 2>/dev/null)
+        [ "$size" = $((1 << 20)) ] || {
+            pc_damage card-kept "the fill had reported $n files, file$i is ${size:-missing}${size:+ bytes}"
+            return
+        }
+    done
+}
+
+# ---- one trial ----
+
+# pc_trial WORKLOAD SEED [KEEP]: prints the trial's line and its findings;
+# status 0 without damage, 1 with, 2 when it could not run.
+pc_trial() {
+    local workload=$1 seed=$2 keep=${3:-0} dir cut rc images=() opt_app=() findings
+    [ -n "$(pc_window "$workload")" ] || { pc_error "no workload $workload (${pc_workloads[*]})"; return 2; }
+    cut=$(pc_cut_moment "$workload" "$seed")
+    echo "powercut: $workload seed $seed, cut after $cut s (replay: tests/powercut/trial $workload $seed)"
+    dir=$pc_work/$workload-$seed
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    case "$workload" in
+    restore)
+        pc_large_defaults || return 2
+        opt_app=(--opt-app "$pc_work/opt-app-large") ;;
+    db)
+        seq 1 "$pc_inserts" | sed 's/.*/insert into pc values(&);/' >"$dir/inserts.sql" ;;
+    sd-repair)
+        (flock 9 && pc_card_images) 9>"$pc_work/cards.lock" || return 2
+        cp --sparse=always "$pc_work/card-damaged.img" "$dir/card.img"
+        images=(--card "$dir/card.img") ;;
+    sd-*)
+        (flock 9 && pc_card_images) 9>"$pc_work/cards.lock" || return 2
+        cp --sparse=always "$pc_work/card-files.img" "$dir/card.img"
+        images=(--card "$dir/card.img") ;;
+    esac
+    pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" --cut-after "$cut" \
+        -- sh -c "$(pc_workload_script "$workload" "$dir")" >"$dir/out" 2>"$dir/err"
+    rc=$?
+    case $rc in
+    137) ;;
+    *)
+        pc_error "the workload's boot ended with status $rc, not in a cut: $(tail -n 3 "$dir/err" | tr '\n' ' ')"
+        return 2 ;;
+    esac
+    pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" \
+        -- sh -c "$(pc_check_script "$workload" "$dir")" >"$dir/check.out" 2>"$dir/check.err" ||
+        { pc_error "the second boot failed: $(tail -n 3 "$dir/check.err" | tr '\n' ' ')"; return 2; }
+    findings=$(pc_findings "$workload" "$dir")
+    echo "powercut: $workload seed $seed: $(pc_summary "$dir/out" "$workload")"
+    if [ -n "$findings" ]; then
+        echo "$findings"
+        echo "powercut: the trial's files are kept in $dir"
+        return 1
+    fi
+    [ "$keep" = 1 ] || rm -rf "$dir"
+    return 0
+}
+
+pc_findings() {
+    local workload=$1 dir=$2 a=$2/after
+    case "$workload" in
+    sd-*) pc_check_card "$workload" "$a" "$dir/out"; return ;;
+    esac
+    [ -f "$a/nand.list" ] || { pc_damage leftovers "the second boot copied nothing back"; return; }
+    pc_check_leftovers "$a" "$([ "$workload" = db ] && echo 1 || echo 0)"
+    pc_check_databases "$a"
+    case "$workload" in
+    ir) pc_check_log "$a/nand/debug.log" "$(pc_done_runs "$dir/out")" ;;
+    db) pc_check_inserts "$a/nand/cvdb.db" "$dir/out" ;;
+    restore)
+        [ ! -f "$a/nand/cvdb.db" ] || cmp -s "$a/nand/cvdb.db" "$pc_work/opt-app-large/cvdb.db" ||
+            pc_damage db-whole "cvdb.db differs from its default after the restore" ;;
+    cpu) pc_check_cpu_log "$a/nand/cpu.log" "$dir/out" ;;
+    esac
+}
+
+# What the workload had got to at the cut.
+pc_summary() {
+    local out=$1 n
+    n=$(pc_done_runs "$out")
+    case "$2" in
+    sd-fill) echo "$(grep -c '^Create /mnt/mmc/file' "$out") files begun, $(grep -c '^Create total' "$out") fill reported, $n exited" ;;
+    sd-repair) echo "$(grep -c 'repair .* success!' "$out") repair reported, $n exited" ;;
+    *) echo "$n runs had finished" ;;
+    esac
+}
+
+# ---- the card's writes, recorded and replayed ----
+
+# The points the guest marks in the card's stream of writes: the tool
+# reported its result, the tool exited. Each is a rewrite of one 4 KiB
+# block at the card's end, which no workload touches.
+pc_point_reported=0
+pc_point_exited=1
+
+# The text of the result a run reports (the format reports none).
+pc_report_text() {
+    case "$1" in
+    sd-fill) echo 'Create total ' ;;
+    sd-repair) echo 'repair /dev/mmcblk0 success!' ;;
+    esac
+}
+
+pc_run_command() {
+    case "$1" in
+    sd-format) echo 'debug -M sdmmc -f' ;;
+    sd-fill) echo "debug -M sdmmc -n $pc_fill_files -z 1 -F" ;;
+    sd-repair) echo 'debug -M sdmmc -r' ;;
+    esac
+}
+
+# The recorded run: dm-log-writes between the card and the disk /dev/vda;
+# the tool finds the card by its node /dev/mmcblk0, which is made for the
+# device mapper's device. The point "reported" is made just before the tool
+# writes its result, while it waits.
+pc_record_script() {
+    local text run
+    text=$(pc_report_text "$1")
+    run=$(pc_run_command "$1")
+    [ -z "$text" ] || run="camsim_logwrites watch /dev/mmcblk0 $pc_point_reported '$text' -- $run"
+    cat <<EOF
+d=\$(camsim_logwrites start card /dev/mmcblk0 /dev/vda) || exit 1
+mv /dev/mmcblk0 /dev/.card && mknod /dev/mmcblk0 b \${d%:*} \${d#*:} || exit 1
+$run
+camsim_logwrites point /dev/mmcblk0 $pc_point_exited
+umount /mnt/mmc 2>/dev/null
+camsim_logwrites stop card
+EOF
+}
+
+# pc_replay LOG CARD: walks the log's entries, applying each to CARD, and
+# after each one calls pc_state with the entry's number, its kind and the
+# points reached so far ("reported", "exited").
+pc_replay() {
+    local log=$1 card=$2 magic entries size pos i sector count flags kind reached="" card_sectors
+    magic=$(od -An -tx8 -N 8 "$log" | tr -d ' ')
+    [ "$magic" = 006a736677736872 ] || { pc_error "$log is not a dm-log-writes log"; return 1; }
+    entries=$(pc_le "$log" 8 16)
+    size=$(pc_le "$log" 4 24)
+    [ "$size" = 512 ] || { pc_error "the log's sectors are $size bytes, not 512"; return 1; }
+    card_sectors=$(($(stat -c %s "$card") / 512))
+    pc_state 0 start "" || return 1
+    pos=1
+    for ((i = 1; i <= entries; i++)); do
+        read -r sector count flags < <(od -An -tu8 -j $((pos * 512)) -N 24 "$log" | tr -s ' ' | sed 's/^ //')
+        kind=write
+        if ((flags & 8)); then
+            kind=mark
+        elif ((flags & 4)); then
+            kind=discard
+            dd if=/dev/zero of="$card" bs=512 seek="$sector" count="$count" conv=notrunc status=none
+        elif [ "$count" -gt 0 ]; then
+            dd if="$log" of="$card" bs=512 skip=$((pos + 1)) seek="$sector" count="$count" conv=notrunc status=none
+            if [ "$count" = 8 ]; then
+                [ "$sector" != $((card_sectors - 8 * (pc_point_reported + 1))) ] || { kind=point; reached+=" reported"; }
+                [ "$sector" != $((card_sectors - 8 * (pc_point_exited + 1))) ] || { kind=point; reached+=" exited"; }
+            fi
+        fi
+        ((flags & 1)) && kind+=+flush
+        ((flags & 2)) && kind+=+fua
+        ((flags & 4)) || pos=$((pos + count))
+        pos=$((pos + 1))
+        pc_state "$i" "$kind" "$reached" || return 1
+    done
+}
+
+# The fill's files as mtools lists them: "NAME SIZE" of each fileN.
+pc_card_files() {
+    MTOOLS_SKIP_CHECK=1 mdir -i "$1" ::/ 2>/dev/null | awk '$NF ~ /^file[0-9]+$/ { print $NF, $2 }'
+}
+
+# What a state must hold once the run had reported (or, for the format,
+# exited): pc_kept WORKLOAD CARD REACHED; prints its finding.
+pc_kept() {
+    local workload=$1 card=$2 reached=$3 i size out rc
+    out=$(mktemp)
+    fsck.fat -n "$card" >"$out" 2>&1
+    rc=$?
+    case "$workload" in
+    sd-fill)
+        [[ $reached == *reported* ]] || { rm -f "$out"; return; }
+        for ((i = 0; i < pc_fill_files; i++)); do
+            size=$(pc_card_files "$card" | awk -v f="file$i" '$1 == f { print $2 }')
+            [ "$size" = $((1 << 20)) ] || {
+                echo "the fill had reported $pc_fill_files files, file$i is ${size:-missing}${size:+ bytes}"
+                break
+            }
+        done ;;
+    sd-format)
+        if [[ $reached == *exited* ]]; then
+            pc_fsck_clean "$out" "$rc" || echo "the format had finished, dosfsck -n: $(pc_fsck_says "$out")"
+            grep -q ': 0 files, ' "$out" || echo "the format had finished, the card holds files"
+        fi ;;
+    sd-repair)
+        [[ $reached != *reported* ]] || pc_fsck_clean "$out" "$rc" ||
+            echo "the repair had reported success, dosfsck -n: $(pc_fsck_says "$out")" ;;
+    esac
+    rm -f "$out"
+}
+
+# The tool's -r in the simulated camera on a copy of the state: prints
+# "success", "failure", or the finding when it reported success on a card
+# dosfsck -n then finds damaged.
+pc_verdict() {
+    local card=$1 copy=$1.verdict out rc
+    cp --sparse=always "$card" "$copy"
+    out=$(timeout 120 "$pc_camsim" --tool "$pc_tool" --opt-app "$pc_opt_app" --emulator "$pc_emulator" \
+        --card "$copy" -- debug -M sdmmc -r 2>&1)
+    if [[ $out != *"repair /dev/mmcblk0 success!"* ]]; then
+        echo failure
+    elif out=$(fsck.fat -n "$copy" 2>&1); then
+        echo success
+    else
+        echo "-r reported success, dosfsck -n then: $(echo "$out" | grep -av '^fsck\.fat' | head -n 3 | tr '\n' ' ')"
+    fi
+    rm -f "$copy"
+}
+
+# pc_record_trial WORKLOAD SEED ALL: one recorded run of a card workload,
+# then every state it passed through: dosfsck and what the run had
+# reported on each, and the tool's verdict on the states dosfsck does not
+# find clean: with ALL 1 on all of them, otherwise on eight the seed picks,
+# which keeps a trial short. (On a clean state the repair has nothing to
+# change and succeeds: the card stays clean.) Status as pc_trial's.
+pc_record_trial() {
+    local workload=$1 seed=$2 all=$3 dir base entries rc replay pick=() i j t
+    [[ " ${pc_card_workloads[*]} " == *" $workload "* ]] || { pc_error "no card workload $workload"; return 2; }
+    replay="--writes $workload $seed"
+    [ "$all" = 0 ] || replay="--writes --all $workload $seed"
+    echo "powercut: $workload, every write recorded, seed $seed (replay: tests/powercut/trial $replay)"
+    dir=$pc_work/$workload-writes-$seed
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    (flock 9 && pc_card_images) 9>"$pc_work/cards.lock" || return 2
+    base=$pc_work/card-files.img
+    [ "$workload" != sd-repair ] || base=$pc_work/card-damaged.img
+    cp --sparse=always "$base" "$dir/card.img"
+    truncate -s "${pc_log_mb}M" "$dir/log.img"
+    pc_camvm --card "$dir/card.img" --disk "$dir/log.img" -- sh -c "$(pc_record_script "$workload")" \
+        >"$dir/out" 2>"$dir/err" ||
+        { pc_error "the recorded run failed: $(tail -n 3 "$dir/err" | tr '\n' ' ')"; return 2; }
+    # The replay starts again from the card as it was.
+    mv "$dir/card.img" "$dir/card.end"
+    cp --sparse=always "$base" "$dir/card.img"
+    entries=$(pc_le "$dir/log.img" 8 16)
+    pc_states=0 pc_found="" pc_points="" pc_unclean=()
+    pc_state() {
+        local i=$1 kind=$2 reached=$3 finding
+        if [ "$kind" = point ]; then
+            pc_points+="${pc_points:+, }${reached##* } at write $i"
+            return 0
+        fi
+        pc_states=$((pc_states + 1))
+        finding=$(pc_kept "$workload" "$dir/card.img" "$reached")
+        [ -z "$finding" ] || pc_found+="damage card-kept: after write $i ($kind): $finding"$'\n'
+        pc_fsck_image "$dir/card.img" || pc_unclean+=("$i")
+    }
+    pc_replay "$dir/log.img" "$dir/card.img" || return 2
+    cmp -s "$dir/card.img" "$dir/card.end" || { pc_error "the replayed card differs from the card the run left"; return 2; }
+    # The states for the tool's verdict, and a second pass to them.
+    pick=("${pc_unclean[@]}")
+    if [ "$all" = 0 ]; then
+        RANDOM=$seed
+        for ((i = ${#pick[@]} - 1; i > 0; i--)); do
+            j=$((RANDOM % (i + 1)))
+            t=${pick[i]} pick[i]=${pick[j]} pick[j]=$t
+        done
+        pick=("${pick[@]:0:8}")
+    fi
+    pc_verdict_at=" ${pick[*]} "
+    pc_state() {
+        local i=$1 kind=$2 finding
+        [[ $pc_verdict_at == *" $i "* ]] || return 0
+        finding=$(pc_verdict "$dir/card.img")
+        case "$finding" in success | failure) ;; *) pc_found+="damage card-verdict: after write $i ($kind): $finding"$'\n' ;; esac
+    }
+    cp --sparse=always "$base" "$dir/card.img"
+    pc_replay "$dir/log.img" "$dir/card.img" || return 2
+    echo "powercut: $workload, every write recorded: $entries writes (${pc_points:-no point marked}), $pc_states states checked, ${#pc_unclean[@]} not clean, the tool's -r on ${#pick[@]} of them"
+    if [ -n "$pc_found" ]; then
+        # Each invariant once: how many states broke it, and the first.
+        printf '%s' "$pc_found" | awk -F': ' '{ n[$1]++; if (!($1 in first)) { first[$1] = $0; order[++k] = $1 } }
+            END { for (i = 1; i <= k; i++) printf "%s (%d states; the first: %s)\n", order[i], n[order[i]],
+                  substr(first[order[i]], length(order[i]) + 3) }'
+        echo "powercut: the trial's files are kept in $dir"
+        return 1
+    fi
+    rm -rf "$dir"
+}

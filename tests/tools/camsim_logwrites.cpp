@@ -1,0 +1,220 @@
+// camsim_logwrites - puts the kernel's dm-log-writes target between a card
+// and a log device in the emulated camera, so that every write that reaches
+// the card is recorded in order, and a crash test can replay the card to
+// each state a power cut could have left. BusyBox has no dmsetup; this
+// speaks the device mapper's ioctls itself.
+//   camsim_logwrites start NAME DEV LOGDEV   prints the new device's MAJ:MIN
+//   camsim_logwrites point DEV K             rewrites DEV's 4 KiB block K
+//                                            from the end as it is, so that
+//                                            the log shows the moment
+//   camsim_logwrites stop NAME               removes it: the log is complete
+//   camsim_logwrites watch DEV K TEXT -- COMMAND [ARG...]
+//                                            runs COMMAND; just before it
+//                                            first writes TEXT to standard
+//                                            output, makes point K: what
+//                                            it reports there is in the log
+//                                            before the point, or missing
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/dm-ioctl.h>
+#include <linux/fs.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <elf.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/ptrace.h>
+#include <sys/sysmacros.h>
+#include <sys/uio.h>
+#include <sys/user.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// The ioctl header, then room for one target and its parameters.
+struct DmRequest {
+    struct dm_ioctl io;
+    char data[4096];
+};
+
+int dm_call(unsigned long request, const char *name, DmRequest *r, size_t data_len)
+{
+    int control = open("/dev/mapper/control", O_RDWR | O_CLOEXEC);
+    if (control < 0) {
+        perror("camsim_logwrites: /dev/mapper/control");
+        return -1;
+    }
+    r->io.version[0] = DM_VERSION_MAJOR;
+    r->io.version[1] = 0;
+    r->io.version[2] = 0;
+    r->io.data_size = (uint32_t)(sizeof r->io + data_len);
+    r->io.data_start = sizeof r->io;
+    snprintf(r->io.name, sizeof r->io.name, "%s", name);
+    int rc = ioctl(control, request, r);
+    if (rc != 0)
+        fprintf(stderr, "camsim_logwrites: %s: %s\n", name, strerror(errno));
+    close(control);
+    return rc;
+}
+
+int dm_start(const char *name, const char *dev, const char *logdev)
+{
+    int fd = open(dev, O_RDONLY | O_CLOEXEC);
+    uint64_t bytes = 0;
+    if (fd < 0 || ioctl(fd, BLKGETSIZE64, &bytes) != 0) {
+        perror(dev);
+        return 1;
+    }
+    close(fd);
+    DmRequest r = {};
+    if (dm_call(DM_DEV_CREATE, name, &r, 0) != 0)
+        return 1;
+    r = {};
+    auto *spec = (struct dm_target_spec *)r.data;
+    spec->sector_start = 0;
+    spec->length = bytes / 512;
+    snprintf(spec->target_type, sizeof spec->target_type, "log-writes");
+    char *params = r.data + sizeof *spec;
+    size_t len = (size_t)snprintf(params, sizeof r.data - sizeof *spec, "%s %s", dev, logdev) + 1;
+    size_t total = (sizeof *spec + len + 7) & ~(size_t)7;
+    spec->next = (uint32_t)total;
+    r.io.target_count = 1;
+    if (dm_call(DM_TABLE_LOAD, name, &r, total) != 0)
+        return 1;
+    r = {}; // resume: the loaded table goes live
+    if (dm_call(DM_DEV_SUSPEND, name, &r, 0) != 0)
+        return 1;
+    printf("%u:%u\n", major(r.io.dev), minor(r.io.dev));
+    return 0;
+}
+
+// A point in the card's stream of completed writes: the device's 4 KiB
+// block K from its end is read and written back unchanged, past the page
+// cache, so the card's content stays as it is. dm-log-writes logs writes in
+// the order they completed; a flush would put the recorded writes before
+// it too, but also push out what the page cache still holds, which is
+// just what a power cut would lose.
+int dm_point(const char *dev, long k)
+{
+    int fd = open(dev, O_RDWR | O_DIRECT | O_CLOEXEC);
+    uint64_t bytes = 0;
+    void *block = nullptr;
+    if (fd < 0 || ioctl(fd, BLKGETSIZE64, &bytes) != 0 || posix_memalign(&block, 4096, 4096) != 0) {
+        perror(dev);
+        return 1;
+    }
+    off_t at = (off_t)bytes - (off_t)(k + 1) * 4096;
+    int ok = at >= 0 && pread(fd, block, 4096, at) == 4096 && pwrite(fd, block, 4096, at) == 4096;
+    if (!ok)
+        perror(dev);
+    free(block);
+    close(fd);
+    return ok ? 0 : 1;
+}
+
+// The system call a traced process stops at: number and first three
+// arguments.
+struct Syscall {
+    long nr;
+    unsigned long arg[3];
+};
+
+int syscall_of(pid_t pid, Syscall *call)
+{
+#if defined(__aarch64__)
+    struct user_regs_struct regs;
+    struct iovec io = {&regs, sizeof regs};
+    if (ptrace(PTRACE_GETREGSET, pid, (void *)NT_PRSTATUS, &io) != 0)
+        return -1;
+    call->nr = (long)regs.regs[8];
+    for (int i = 0; i < 3; i++)
+        call->arg[i] = regs.regs[i];
+    return 0;
+#elif defined(__x86_64__)
+    struct user_regs_struct regs;
+    if (ptrace(PTRACE_GETREGS, pid, nullptr, &regs) != 0)
+        return -1;
+    call->nr = (long)regs.orig_rax;
+    call->arg[0] = regs.rdi;
+    call->arg[1] = regs.rsi;
+    call->arg[2] = regs.rdx;
+    return 0;
+#else
+    (void)pid;
+    (void)call;
+    return -1;
+#endif
+}
+
+// Whether the write(2) the process stops at puts text on its standard
+// output. The tool's lines go out one write each (line buffered).
+int writes_text(pid_t pid, const Syscall &call, const char *text)
+{
+    if (call.nr != SYS_write || call.arg[0] != 1)
+        return 0;
+    char buf[4096];
+    size_t len = call.arg[2] < sizeof buf ? call.arg[2] : sizeof buf;
+    struct iovec local = {buf, len}, remote = {(void *)call.arg[1], len};
+    ssize_t n = process_vm_readv(pid, &local, 1, &remote, 1, 0);
+    return n > 0 && memmem(buf, (size_t)n, text, strlen(text)) != nullptr;
+}
+
+int dm_watch(const char *dev, long k, const char *text, char **command)
+{
+    pid_t pid = fork();
+    if (pid < 0)
+        return 1;
+    if (pid == 0) {
+        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        execvp(command[0], command);
+        _exit(127);
+    }
+    int status;
+    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status))
+        return 1;
+    ptrace(PTRACE_SETOPTIONS, pid, nullptr, (void *)(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL));
+    int signal = 0, entering = 1, done = 0;
+    for (;;) {
+        ptrace(done ? PTRACE_CONT : PTRACE_SYSCALL, pid, nullptr, (void *)(long)signal);
+        if (waitpid(pid, &status, 0) != pid)
+            return 1;
+        if (WIFEXITED(status))
+            return WEXITSTATUS(status);
+        if (WIFSIGNALED(status))
+            return 128 + WTERMSIG(status);
+        signal = 0;
+        if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+            signal = WSTOPSIG(status); // the process's own, passed on
+            continue;
+        }
+        Syscall call;
+        if (entering && syscall_of(pid, &call) == 0 && writes_text(pid, call, text)) {
+            dm_point(dev, k);
+            done = 1;
+        }
+        entering = !entering;
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 5 && strcmp(argv[1], "start") == 0)
+        return dm_start(argv[2], argv[3], argv[4]);
+    if (argc == 4 && strcmp(argv[1], "point") == 0)
+        return dm_point(argv[2], atol(argv[3]));
+    if (argc == 3 && strcmp(argv[1], "stop") == 0) {
+        DmRequest r = {};
+        return dm_call(DM_DEV_REMOVE, argv[2], &r, 0) != 0;
+    }
+    if (argc >= 7 && strcmp(argv[1], "watch") == 0 && strcmp(argv[5], "--") == 0)
+        return dm_watch(argv[2], atol(argv[3]), argv[4], argv + 6);
+    fprintf(stderr, "usage: camsim_logwrites start NAME DEV LOGDEV | point DEV K | stop NAME | "
+                    "watch DEV K TEXT -- COMMAND...\n");
+    return 2;
+}

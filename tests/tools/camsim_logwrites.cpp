@@ -74,14 +74,14 @@ int dm_start(const char *name, const char *dev, const char *logdev)
     if (dm_call(DM_DEV_CREATE, name, &r, 0) != 0)
         return 1;
     r = {};
-    auto *spec = (struct dm_target_spec *)r.data;
-    spec->sector_start = 0;
-    spec->length = bytes / 512;
-    snprintf(spec->target_type, sizeof spec->target_type, "log-writes");
-    char *params = r.data + sizeof *spec;
-    size_t len = (size_t)snprintf(params, sizeof r.data - sizeof *spec, "%s %s", dev, logdev) + 1;
-    size_t total = (sizeof *spec + len + 7) & ~(size_t)7;
-    spec->next = (uint32_t)total;
+    auto *target = (struct dm_target_spec *)r.data;
+    target->sector_start = 0;
+    target->length = bytes / 512;
+    snprintf(target->target_type, sizeof target->target_type, "log-writes");
+    char *params = r.data + sizeof *target;
+    size_t len = (size_t)snprintf(params, sizeof r.data - sizeof *target, "%s %s", dev, logdev) + 1;
+    size_t total = (sizeof *target + len + 7) & ~(size_t)7;
+    target->next = (uint32_t)total;
     r.io.target_count = 1;
     if (dm_call(DM_TABLE_LOAD, name, &r, total) != 0)
         return 1;

@@ -718,29 +718,26 @@ static const ModuleCall sdmmc_calls[] = {
     {nullptr, 0},
 };
 
-/* Whether an option acted on (up to the first unknown one) is the given
- * one; getopt's messages are left to the parsing proper. */
-static int sdmmc_option_given(int argc, char **argv, int option)
+/* Opens the calls of each option acted on (up to the first unknown one)
+ * before any of them acts, so that a library without the call stops the
+ * run before it has done anything, never between fdisk and mkdosfs.
+ * getopt's messages are left to the parsing proper. */
+static int sdmmc_open_calls(int argc, char **argv)
 {
-    int c, given = 0, saved = opterr;
+    int c, result = 0, saved = opterr;
     opterr = 0;
     optind = 0;
-    while (!given && (c = getopt_long(argc, argv, sdmmc_short_options, sdmmc_options, nullptr)) != -1 &&
+    while (result == 0 && (c = getopt_long(argc, argv, sdmmc_short_options, sdmmc_options, nullptr)) != -1 &&
            c != '?')
-        given = c == option;
+        result = open_module_calls(sdmmc_calls, c);
     opterr = saved;
-    return given;
+    return result;
 }
 
 static int sdmmc_test_main(int argc, char **argv)
 {
-    /* Checked before any option acts, so that a library without the call
-     * stops the run before it has done anything, never between fdisk and
-     * mkdosfs. */
-    for (const ModuleCall *call = sdmmc_calls; call->name; call++) {
-        if (sdmmc_option_given(argc, argv, call->option) && open_module_calls(sdmmc_calls, call->option) != 0)
-            exit(-1);
-    }
+    if (sdmmc_open_calls(argc, argv) != 0)
+        exit(-1);
     if (sdmmc_init_param(argc, argv) != 0) {
         sdmmc_usage();
         exit(-1);

@@ -130,9 +130,12 @@ static int db_open_lock_file(void)
     }
     struct stat st;
     if (fd < 0) {
-        /* A directory or a socket under the name cannot be opened at all;
-         * only a lock file that cannot be made lets the statement run. */
-        if (lstat(db_lock_path, &st) != 0 || S_ISREG(st.st_mode))
+        /* A lock file that cannot be opened lets the statement run without
+         * it; a directory or a socket under the name is such a one, as the
+         * failed open touched nothing. A device whose open failed may have
+         * felt it: refused like one that opened. */
+        if (lstat(db_lock_path, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ||
+            S_ISSOCK(st.st_mode))
             return DB_UNLOCKED;
     }
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
@@ -261,7 +264,8 @@ static int db_select(const char *sql)
 }
 
 /* 0 when the statement ran, whatever its result; -1 when it did not run
- * (no connection, or the lock was refused or a stop requested). */
+ * (no connection, or the lock was refused or a stop requested), which its
+ * error line says. */
 static int db_execute(const char *sql)
 {
     if (!is_db_init())
@@ -287,10 +291,10 @@ static int db_execute(const char *sql)
 static int db_execute_cmd(const char *sql)
 {
     db_con_init();
-    /* The line follows a statement that ran, whatever its result, and
-     * never one that did not run: that one has had its error line. */
-    if (db_execute(sql) == 0)
-        OSA_printf("End execute: '%s' \n", sql);
+    /* The line ends the option whatever became of the statement: scripts
+     * wait for it. One that did not run has had its error line. */
+    db_execute(sql);
+    OSA_printf("End execute: '%s' \n", sql);
     db_disconnect();
     return 0;
 }
@@ -344,8 +348,20 @@ static int db_execute_file(const char *path)
             }
             if (line[0] == '\0')
                 break;
+            /* The library would take the statement as ending at the NUL: a
+             * DELETE could lose its WHERE. */
+            if (memchr(line, '\0', (size_t)len)) {
+                report_error("%s: line %lu holds a NUL byte, not run. \n", path, number);
+                continue;
+            }
             db_execute(line);
         }
+        /* Lines after a stop are not read; none of them passes for run. */
+        if (g_stop_flag && number == 0)
+            report_error("%s: stop requested, the file is not read. \n", path);
+        else if (g_stop_flag)
+            report_error("%s: stop requested, the file is not read past line %lu. \n", path,
+                         number);
         free(line);
         fclose(fp);
     }

@@ -2,6 +2,7 @@
 // up each percentage, priming, and counters that do not move forwards.
 #include <gtest/gtest.h>
 
+#include <math.h>
 #include <stdio.h>
 #include <string>
 #include <vector>
@@ -77,6 +78,16 @@ TEST(CpuScan, ShortAggregateRecordLeavesTheMissingCountersZero)
     EXPECT_EQ(t.iowait, 0u);
     EXPECT_EQ(t.steal, 0u);
     EXPECT_EQ(t.total, 100u);
+}
+
+TEST(CpuScan, ShortAggregateRecordKeepsNoCounterOfTheRecordBeforeIt)
+{
+    CpuTicks t = scan_stat("cpu0 9 9 9 9 9 9 9 9 0 0\ncpu  10 0 5\n");
+    EXPECT_EQ(t.counters, 3u);
+    EXPECT_EQ(t.idle, 0u);
+    EXPECT_EQ(t.steal, 0u);
+    EXPECT_EQ(t.total, 15u);
+    EXPECT_EQ(scan_stat(stat_text(1, 2, 3, 4, 5, 6, 7, 8)).counters, 8u);
 }
 
 TEST(CpuScan, ProcessTimesAreFieldsFourteenToSeventeen)
@@ -173,6 +184,49 @@ TEST(CpuLoadFigures, CountersThatWentBackwardsNeverPushAFigureOutOfZeroTo100)
         // All from the same changes: the parts make up the whole interval.
         EXPECT_NEAR(load.user + load.sys + load.idle + load.iowait + load.steal, 100.0, 1e-9);
         EXPECT_NEAR(load.cpu, 100.0 - load.idle, 1e-9);
+    }
+}
+
+TEST(CpuLoadFigures, AnIdleChangeTooLargeToAddUpExactlyGivesNoNegativeLoad)
+{
+    // idle × 100 / total rounds to a hair above 100 here.
+    CpuTicks previous = {100, 0, 0, 0, 0, 0, 0, 0, 100, 0, 8};
+    CpuTicks current = {102, 0, 0, 14151560559444937094u, 0, 0, 0, 0, 0, 0, 8};
+    CpuLoad load = {};
+    EXPECT_EQ(cpu_update_load(&previous, &current, &load), 1);
+    EXPECT_FALSE(std::signbit(load.cpu)) << load.cpu;
+    char line[16];
+    snprintf(line, sizeof line, "%3.0f|%4.2f", load.cpu, load.cpu);
+    EXPECT_STREQ(line, "  0|0.00");
+}
+
+TEST(CpuLoadFigures, ARecordWithOtherCountersThanTheStoredOneGivesNoLoad)
+{
+    struct Change {
+        const char *what;
+        std::string before, after;
+        int result;
+        bool stored; // the new record replaced the stored one
+    };
+    // Missing counters are unknown, not 0: compared as 0 the whole
+    // interval would read as load. Counters new to the record hold their
+    // total since boot.
+    const std::vector<Change> cases = {
+        {"fewer counters", stat_text(100, 0, 100, 800, 0, 0, 0, 0), "cpu  150 0 150 900\n", -1,
+         false},
+        {"more counters", "cpu  100 0 100 800\n", stat_text(150, 0, 150, 900, 5000, 0, 0, 0), 0,
+         true},
+    };
+    for (const Change &c : cases) {
+        SCOPED_TRACE(c.what);
+        CpuTicks previous = {};
+        CpuTicks before = scan_stat(c.before), after = scan_stat(c.after);
+        CpuLoad load = {};
+        load.cpu = 42.0;
+        ASSERT_EQ(cpu_update_load(&previous, &before, &load), 0);
+        EXPECT_EQ(cpu_update_load(&previous, &after, &load), c.result);
+        EXPECT_EQ(load.cpu, 42.0);
+        EXPECT_EQ(previous.counters, (c.stored ? after : before).counters);
     }
 }
 

@@ -207,16 +207,16 @@ int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load)
     return 1;
 }
 
-/* The message for a /proc file that cannot be opened: the one for a
- * missing /proc, or the system's reason (out of descriptors, say). */
+/* The line for a /proc file that cannot be opened is the one for a missing
+ * /proc, which scripts know; any other reason (out of descriptors, say)
+ * follows it on a line of its own. */
 static void cpu_report_open_error(const char *path)
 {
-    if (errno == ENOENT)
-        fprintf(stderr,
-                "\033[0;31mError: %s not found. Is the /proc filesystem mounted?\n\033[0;39m \n",
-                path);
-    else
-        fprintf(stderr, "\033[0;31mError: Can't open %s: %s\n\033[0;39m \n", path, strerror(errno));
+    int saved = errno;
+    fprintf(stderr, "\033[0;31mError: %s not found. Is the /proc filesystem mounted?\n\033[0;39m \n",
+            path);
+    if (saved != ENOENT)
+        report_error("%s cannot be opened: %s\n", path, strerror(saved));
 }
 
 int cpu_sample(CpuLoad *load)

@@ -238,7 +238,11 @@ TEST(CpuModule, CyclesThatCouldNotReadTheCountersShowZeroFiguresAndSayWhyOnStand
                          kGreen + zero + kDefault + kGreen + average + kDefault);
     // The two cycles and the closing sample, and the first one too when
     // the limit came before it.
-    std::string failed = "\033[0;31mError: Can't open /proc/stat: Too many open files\n" + kDefault;
+    // The line for a missing /proc, which scripts know, then the reason.
+    std::string failed = "\033[0;31mError: /proc/stat not found. Is the /proc filesystem mounted?\n" +
+                         kDefault +
+                         " ERROR  (cv_cpu|cpu_report_open_error|N): /proc/stat cannot be opened: Too "
+                         "many open files\n";
     const std::string error = " ERROR  (cv_cpu|cpu_test_main|N): ";
     std::string err = failed + error + "cycle 1: no load measured yet, the figures shown are zero\n" +
                       failed + error + "cycle 2: no load measured yet, the figures shown are zero\n" +

@@ -396,6 +396,43 @@ TEST(DbExecute, AStatementFileLineHoldingANulByteIsNotRunAndNamed)
                                                "3 holds a NUL byte, not run. \n");
 }
 
+// A statement file that is a FIFO waits for its writer and its lines as
+// long as they take, and Ctrl-C ends that wait like any other.
+TEST(DbExecute, AStatementFileThatIsAFifoIsReadAsItComesAndAStopEndsTheWait)
+{
+    const std::string insert = "insert into ports values('fifo', 5);";
+    const std::string stopped = " ERROR  (cv_db|db_execute_file|N): /tmp/statements: stop requested, ";
+    struct Case {
+        const char *what;
+        std::string writer; // what feeds the FIFO, in the background
+        std::string ready;  // what shows the tool has read all it will get
+        std::string out, err;
+    };
+    const std::vector<Case> cases = {
+        {"no writer ever", "", "sleep 0.5", "0\n", stopped + "the file is not read. \n"},
+        {"a writer that sends nothing", "sleep 60 > /tmp/statements &", "sleep 0.5", "0\n",
+         stopped + "the file is not read. \n"},
+        {"a late writer that sends one line and stays",
+         "{ sleep 0.5; echo " + shell_quote(insert) + "; sleep 60; } > /tmp/statements &",
+         "until [ \"$(sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'fifo'\")\" "
+         "= 1 ]; do sleep 0.05; done",
+         "1\n", stopped + "the file is not read past line 1. \n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Camsim cam;
+        CamsimResult r = cam.run(
+            prepare_cvdb("select 1") + "mkfifo /tmp/statements\n" + c.writer + "\n" +
+                debug_command({"-M", "db", "-f", "/tmp/statements"}) + " & pid=$!\n" + c.ready +
+                "\nkill -INT $pid; wait $pid; echo \"status $?\"\n"
+                "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'fifo'\"\n"
+                "kill $(jobs -p) 2>/dev/null\n",
+            60);
+        EXPECT_EQ(r.out, "1\n" + std::string(kCvdbLine) + "\nGet signal, signo = 2\nstatus 0\n" + c.out);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+    }
+}
+
 TEST(DbExecute, AStatementFileWithoutLineEndsStopsAtOneMebibyteAndRunsNothing)
 {
     Camsim cam;

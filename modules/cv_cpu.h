@@ -49,7 +49,8 @@ int cpu_scan_self(FILE *fp, CpuTicks *ticks);
 int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load);
 
 /* One sample of the kernel's counters: as cpu_update_load, or -1 when they
- * could not be read (reported on standard error). */
+ * could not be read (a file that would not open is reported on standard
+ * error; the monitor reports every cycle left without a new load). */
 int cpu_sample(CpuLoad *load);
 
 #endif

@@ -292,15 +292,19 @@ TEST(CpuModule, CyclesWithoutANewMeasurementKeepTheLinesFormatAndStandardErrorSa
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        std::string script = "printf '%s' " + shell_quote(c.samples[0]) +
-                             " > /tmp/stat; mount --bind /tmp/stat /proc/stat\n"
-                             "debug -M cpu -c 2 -d 1 > /tmp/out 2> /tmp/err & pid=$!\n"
-                             "until grep -q 'ARM LOAD' /tmp/out; do sleep 0.05; done; sleep 0.5\n";
+        // Each sample is mounted over the last, so that a read never meets
+        // one half written; the interval leaves a second either side.
+        std::string script;
+        for (size_t i = 0; i < c.samples.size(); i++)
+            script += "printf '%s' " + shell_quote(c.samples[i]) + " > /tmp/s" + std::to_string(i) + "\n";
+        script += "mount --bind /tmp/s0 /proc/stat\n"
+                  "debug -M cpu -c 2 -d 2 > /tmp/out 2> /tmp/err & pid=$!\n"
+                  "until grep -q 'ARM LOAD' /tmp/out; do sleep 0.05; done; sleep 1\n";
         for (size_t i = 1; i < c.samples.size(); i++) {
             if (i > 1)
                 script += "until [ $(grep -c 'CPU:' /tmp/out) -ge " + std::to_string(i - 1) +
                           " ]; do sleep 0.05; done\n";
-            script += "printf '%s' " + shell_quote(c.samples[i]) + " > /tmp/stat\n";
+            script += "mount --bind /tmp/s" + std::to_string(i) + " /proc/stat\n";
         }
         Camsim cam;
         CamsimResult r = cam.run(script + "wait $pid; cat /tmp/out; cat /tmp/err >&2\n"

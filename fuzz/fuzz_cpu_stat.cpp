@@ -61,9 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (cpu_update_load(&previous, &first, &load) != 0 || memcmp(&previous, &first, sizeof first))
         fail("the first sample does not prime the monitor");
     static const CpuTicks none = {};
-    bool primed = memcmp(&first, &none, sizeof none) != 0;
+    CpuTicks counted = first;
+    counted.counters = 0;
+    bool primed = memcmp(&counted, &none, sizeof none) != 0;
     int r = cpu_update_load(&previous, &second, &load);
-    if (memcmp(&previous, &second, sizeof second) != 0)
+    if (r == -1 && (!primed || second.counters >= first.counters ||
+                    memcmp(&previous, &first, sizeof first) != 0))
+        fail("a sample refused without fewer counters, or the stored one changed");
+    if (r != -1 && memcmp(&previous, &second, sizeof second) != 0)
         fail("the new sample is not kept");
     if (!primed || r != 1 || !small(first) || !small(second))
         return 0;

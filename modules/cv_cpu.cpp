@@ -97,16 +97,19 @@ static int cpu_init_param(int argc, char **argv)
 int cpu_scan_stat(FILE *fp, CpuTicks *ticks)
 {
     char token[5];
-    /* Zero, so that a short record on an older kernel leaves no garbage. */
-    unsigned long user = 0, nice = 0, system = 0, idle = 0;
-    unsigned long iowait = 0, irq = 0, softirq = 0, steal = 0;
+    unsigned long user, nice, system, idle, iowait, irq, softirq, steal;
     for (;;) {
+        /* Zero for each record: a short one (an older kernel) must not keep
+         * the counters of the record before it. */
+        user = nice = system = idle = iowait = irq = softirq = steal = 0;
         int n = fscanf(fp, "%4s %lu %lu %lu %lu %lu %lu %lu %lu %*[^\n]", token, &user, &nice,
                        &system, &idle, &iowait, &irq, &softirq, &steal);
         if (n == EOF)
             return -1;
-        if (n >= 1 && strcmp(token, "cpu") == 0)
+        if (n >= 1 && strcmp(token, "cpu") == 0) {
+            ticks->counters = (uint64_t)(n - 1);
             break;
+        }
     }
     ticks->user_nice = (uint64_t)user + nice;
     ticks->nice = nice;
@@ -154,7 +157,19 @@ static uint64_t cpu_system(const CpuTicks *t)
 int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load)
 {
     static const CpuTicks none = {};
-    if (memcmp(previous, &none, sizeof none) == 0) {
+    /* No previous sample: all ten counters zero, however many it held. */
+    CpuTicks stored = *previous;
+    stored.counters = 0;
+    if (memcmp(&stored, &none, sizeof none) == 0) {
+        *previous = *current;
+        return 0;
+    }
+    /* A counter missing from the record is not a counter at 0: compared
+     * with the stored one it would turn the whole interval into load. One
+     * that the stored record lacked has only its total since boot. */
+    if (current->counters < previous->counters)
+        return -1;
+    if (current->counters > previous->counters) {
         *previous = *current;
         return 0;
     }
@@ -185,20 +200,23 @@ int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load)
     load->steal = (steal * 100.0) / total;
     /* The process's ticks come from another file, read a moment later. */
     load->process = process < total ? (process * 100.0) / total : 100.0;
+    /* idle × 100 / total may round to a hair above 100. */
     load->cpu = 100.0 - (idle * 100.0) / total;
+    if (load->cpu < 0.0)
+        load->cpu = 0.0;
     return 1;
 }
 
-/* The message for a /proc file that cannot be opened: the one for a
- * missing /proc, or the system's reason (out of descriptors, say). */
+/* The line for a /proc file that cannot be opened is the one for a missing
+ * /proc, which scripts know; any other reason (out of descriptors, say)
+ * follows it on a line of its own. */
 static void cpu_report_open_error(const char *path)
 {
-    if (errno == ENOENT)
-        fprintf(stderr,
-                "\033[0;31mError: %s not found. Is the /proc filesystem mounted?\n\033[0;39m \n",
-                path);
-    else
-        fprintf(stderr, "\033[0;31mError: Can't open %s: %s\n\033[0;39m \n", path, strerror(errno));
+    int saved = errno;
+    fprintf(stderr, "\033[0;31mError: %s not found. Is the /proc filesystem mounted?\n\033[0;39m \n",
+            path);
+    if (saved != ENOENT)
+        report_error("%s cannot be opened: %s\n", path, strerror(saved));
 }
 
 int cpu_sample(CpuLoad *load)
@@ -311,18 +329,6 @@ static void cpu_log_line(int *fd, const char *line, bool summary)
     }
 }
 
-static const char g_cpu_summary[] = "Average";
-
-/* A line where no load was measured yet, and a summary without one: said
- * in words, so that nothing reads as a figure. */
-static void cpu_print_unmeasured(int *log, const char *what)
-{
-    char line[64];
-    snprintf(line, sizeof line, "%s: no load measured", what);
-    cpu_log_line(log, line, what == g_cpu_summary);
-    printf("\033[0;31m%s\033[0;39m \n", line);
-}
-
 static int cpu_test_main(int argc, char **argv)
 {
     if (cpu_init_param(argc, argv) != 0) {
@@ -340,20 +346,23 @@ static int cpu_test_main(int argc, char **argv)
     CpuLoad load = {};
     double maximum = 0.0, minimum = 100.0, sum = 0.0;
     int printed = 0;
-    int sampled = 0;    /* the counters could be read at least once */
-    int measured = 0;   /* a load was worked out at least once */
-    int unmeasured = 0; /* cycle lines that had no load to show */
+    int measured = 0; /* a load was worked out at least once */
     /* 64 bits: with a count of INT32_MAX the index must still pass it. */
     int64_t cycle = 0;
     int last = 0;
     while (!g_stop_flag) {
         int result = cpu_sample(&load);
-        sampled |= result >= 0;
         measured |= result == 1;
-        if (cycle > 0 && cycle <= g_cpu_count && !measured) {
-            cpu_print_unmeasured(&log, "CPU");
-            unmeasured++;
-        } else if (cycle > 0 && cycle <= g_cpu_count) {
+        if (cycle > 0 && cycle <= g_cpu_count) {
+            /* A cycle without a new load shows the last figures again (all
+             * zero before the first): scripts read the line as it stands,
+             * so only standard error says they were not measured. */
+            if (result != 1 && measured)
+                report_error("cycle %lld: no load measured, the last figures are shown again\n",
+                             (long long)cycle);
+            else if (result != 1)
+                report_error("cycle %lld: no load measured yet, the figures shown are zero\n",
+                             (long long)cycle);
             if (maximum < load.cpu)
                 maximum = load.cpu;
             if (minimum > load.cpu)
@@ -378,19 +387,15 @@ static int cpu_test_main(int argc, char **argv)
             cpu_sleep_seconds(g_cpu_delay);
     }
 
-    /* A run stopped before its first cycle line keeps the 0/0 summary (NaN),
-     * as its counters were read; one whose cycles had nothing to show, or
-     * that never read them, says so. */
-    if (printed == 0 && (unmeasured > 0 || !sampled)) {
-        cpu_print_unmeasured(&log, g_cpu_summary);
-    } else {
-        double average = sum / (double)printed;
-        char line[128];
-        snprintf(line, sizeof line, "Average:%4.3f%%   Max:%4.2f%%  Min:%4.2f%%", average, maximum,
-                 minimum);
-        cpu_log_line(&log, line, true);
-        printf("\033[1;32m%s\033[0;39m \n", line);
-    }
+    /* A run stopped before its first cycle line ends with 0/0 (NaN). */
+    if (!measured)
+        report_error("no load was measured, the summary holds no measured figure\n");
+    double average = sum / (double)printed;
+    char line[128];
+    snprintf(line, sizeof line, "Average:%4.3f%%   Max:%4.2f%%  Min:%4.2f%%", average, maximum,
+             minimum);
+    cpu_log_line(&log, line, true);
+    printf("\033[1;32m%s\033[0;39m \n", line);
     if (log >= 0)
         close(log);
     return 0;

@@ -17,6 +17,7 @@ typedef struct CpuTicks {
     uint64_t steal;
     uint64_t total;   /* user + nice + system + idle + iowait + irq + softirq + steal */
     uint64_t process; /* utime + stime + cutime + cstime of this process */
+    uint64_t counters; /* how many of the eight system counters the record held */
 } CpuTicks;
 
 /* Percentages of the interval between two samples. */
@@ -42,11 +43,14 @@ int cpu_scan_self(FILE *fp, CpuTicks *ticks);
 /* Takes the current counters: the first call only stores them; later calls
  * write the load of the interval since the stored ones and store the new
  * ones. 1 when it wrote a load, 0 when it only stored the counters (the
- * first call, or no tick since the last). */
+ * first call, no tick since the last, or a record with more counters than
+ * the stored one), -1 when the record holds fewer counters than the stored
+ * one: an unreadable sample, nothing is stored. */
 int cpu_update_load(CpuTicks *previous, const CpuTicks *current, CpuLoad *load);
 
 /* One sample of the kernel's counters: as cpu_update_load, or -1 when they
- * could not be read (reported on standard error). */
+ * could not be read (a file that would not open is reported on standard
+ * error; the monitor reports every cycle left without a new load). */
 int cpu_sample(CpuLoad *load);
 
 #endif

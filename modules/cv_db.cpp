@@ -4,6 +4,7 @@
  * lock that the camera's other programs honour too. */
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -130,9 +131,12 @@ static int db_open_lock_file(void)
     }
     struct stat st;
     if (fd < 0) {
-        /* A directory or a socket under the name cannot be opened at all;
-         * only a lock file that cannot be made lets the statement run. */
-        if (lstat(db_lock_path, &st) != 0 || S_ISREG(st.st_mode))
+        /* A lock file that cannot be opened lets the statement run without
+         * it; a directory or a socket under the name is such a one, as the
+         * failed open touched nothing. A device whose open failed may have
+         * felt it: refused like one that opened. */
+        if (lstat(db_lock_path, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ||
+            S_ISSOCK(st.st_mode))
             return DB_UNLOCKED;
     }
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
@@ -261,7 +265,8 @@ static int db_select(const char *sql)
 }
 
 /* 0 when the statement ran, whatever its result; -1 when it did not run
- * (no connection, or the lock was refused or a stop requested). */
+ * (no connection, or the lock was refused or a stop requested), which its
+ * error line says. */
 static int db_execute(const char *sql)
 {
     if (!is_db_init())
@@ -287,22 +292,60 @@ static int db_execute(const char *sql)
 static int db_execute_cmd(const char *sql)
 {
     db_con_init();
-    /* The line follows a statement that ran, whatever its result, and
-     * never one that did not run: that one has had its error line. */
-    if (db_execute(sql) == 0)
-        OSA_printf("End execute: '%s' \n", sql);
+    /* The line ends the option whatever became of the statement: scripts
+     * wait for it. One that did not run has had its error line. */
+    db_execute(sql);
+    OSA_printf("End execute: '%s' \n", sql);
     db_disconnect();
     return 0;
 }
 
+/* A statement file read through its descriptor: a FIFO or a terminal
+ * could keep a read (or the open) waiting for ever, and a stop request
+ * would not end it, as the interrupted call is restarted. Such a file is
+ * opened without waiting and each read waits for data in steps that look
+ * at the stop flag. */
+struct DbFile {
+    int fd;
+    int wait; /* not a regular file: wait for data before each read */
+    size_t pos, len;
+    char buf[4096];
+};
+
+enum { DB_STOPPED = -2 };
+
+/* The next byte, EOF at the end of the file, DB_STOPPED on a stop request. */
+static int db_getc(DbFile *f)
+{
+    while (f->pos == f->len) {
+        if (f->wait) {
+            struct pollfd pfd = {f->fd, POLLIN, 0};
+            if (g_stop_flag)
+                return DB_STOPPED;
+            if (poll(&pfd, 1, 100) <= 0)
+                continue;
+        }
+        ssize_t n = read(f->fd, f->buf, sizeof f->buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return EOF;
+        f->pos = 0;
+        f->len = (size_t)n;
+    }
+    return (unsigned char)f->buf[f->pos++];
+}
+
 /* Reads one line, its line end included, into *line, grown as needed.
  * Returns its length, 0 at the end of the file, -1 when the line is longer
- * than DB_LINE_MAX. */
-static long db_read_line(FILE *fp, char **line, size_t *cap)
+ * than DB_LINE_MAX, DB_STOPPED when a stop request ended the wait for it. */
+static long db_read_line(DbFile *f, char **line, size_t *cap)
 {
     size_t len = 0;
     int ch;
-    while ((ch = getc(fp)) != EOF) {
+    while ((ch = db_getc(f)) != EOF) {
+        if (ch == DB_STOPPED)
+            return DB_STOPPED;
         if (len == DB_LINE_MAX)
             return -1;
         if (len + 1 >= *cap) {
@@ -327,15 +370,21 @@ static long db_read_line(FILE *fp, char **line, size_t *cap)
 static int db_execute_file(const char *path)
 {
     db_con_init();
-    FILE *fp = fopen(path, "r");
-    if (fp) {
+    DbFile file = {};
+    DbFile *f = &file;
+    struct stat st;
+    f->fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (f->fd >= 0 && fstat(f->fd, &st) == 0) {
+        f->wait = !S_ISREG(st.st_mode);
         /* Whole lines: a line cut in pieces would run as several broken
          * statements (a cut DELETE could lose its WHERE). */
         char *line = nullptr;
         size_t cap = 0;
         unsigned long number = 0;
         long len;
-        while (!g_stop_flag && (len = db_read_line(fp, &line, &cap)) != 0) {
+        while (!g_stop_flag && (len = db_read_line(f, &line, &cap)) != 0) {
+            if (len == DB_STOPPED)
+                break;
             number++;
             if (len < 0) {
                 report_error("%s: line %lu is longer than %d bytes, not run. \n", path, number,
@@ -344,11 +393,24 @@ static int db_execute_file(const char *path)
             }
             if (line[0] == '\0')
                 break;
+            /* The library would take the statement as ending at the NUL: a
+             * DELETE could lose its WHERE. */
+            if (memchr(line, '\0', (size_t)len)) {
+                report_error("%s: line %lu holds a NUL byte, not run. \n", path, number);
+                continue;
+            }
             db_execute(line);
         }
         free(line);
-        fclose(fp);
+        /* Lines after a stop are not read; none of them passes for run. */
+        if (g_stop_flag && number == 0)
+            report_error("%s: stop requested, the file is not read. \n", path);
+        else if (g_stop_flag)
+            report_error("%s: stop requested, the file is not read past line %lu. \n", path,
+                         number);
     }
+    if (f->fd >= 0)
+        close(f->fd);
     db_disconnect();
     return 0;
 }

@@ -191,10 +191,10 @@ static int cv_badblock_check(void)
             stopped = part;
     }
 
-    /* The total covers what was asked about. Any partition not scanned to
-     * its end (a stop, an erase size of 0, a node that would not open, a
-     * refused request, a line left out) marks it, so that it never reads
-     * as the verdict on the whole flash. */
+    /* Any partition not scanned to its end (a stop, an erase size of 0, a
+     * node that would not open, a refused request, a line left out) makes
+     * the total cover part of the flash only. Scripts match the total line
+     * as it stands, so that is said on standard error, just before it. */
     uint32_t total = 0;
     int partial = g_mtd_partitions_left_out;
     for (int i = 0; i < g_mtd_partition_count; i++) {
@@ -216,13 +216,13 @@ static int cv_badblock_check(void)
         total += part->bad_count;
     }
     if (stopped)
-        OSA_printf("Scan stopped at %s (%s) offset %08" PRIx64 "\n", stopped->path, stopped->name,
-                   stopped->offset + stopped->scanned);
-    if (partial == 0)
-        OSA_printf("\nTotal bad block : %d\n", (int)total);
-    else
-        OSA_printf("\nTotal bad block : %d (scanned part only: %d of %d partitions not fully scanned)\n",
-                   (int)total, partial, g_mtd_partition_count + g_mtd_partitions_left_out);
+        mtd_scan_error("Scan stopped at %s (%s) offset %08" PRIx64 "\n", stopped->path,
+                       stopped->name, stopped->offset + stopped->scanned);
+    if (partial > 0)
+        mtd_scan_error(
+            "the total covers the scanned part only: %d of %d partitions not fully scanned\n",
+            partial, g_mtd_partition_count + g_mtd_partitions_left_out);
+    OSA_printf("\nTotal bad block : %d\n", (int)total);
     return 0;
 }
 

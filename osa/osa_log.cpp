@@ -110,9 +110,7 @@ int OSA_logInit(void)
     return 0;
 }
 
-/* 0 when open, -1 after the open's own error, -2 after refusing a file that
- * is not a regular one (already reported). */
-static int osa_log_open(void)
+int OSA_logOpen(void)
 {
     if (g_osa_log.fd != -1)
         return 0;
@@ -121,15 +119,15 @@ static int osa_log_open(void)
     int fd = open(g_osa_log.path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                   0644);
     /* A pipe or a device under the log's name would take the records away
-     * from the log's readers, or block once nobody drains it. A directory
-     * or a socket cannot even be opened. */
+     * from the log's readers, or block once nobody drains it: refused as
+     * an open that failed, with the kernel's answer to a name that is no
+     * file to append to. (A directory or a socket fails to open by itself.) */
     struct stat st;
-    int regular = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!regular && (fd >= 0 || errno == EISDIR || errno == ENXIO)) {
-        if (fd >= 0)
-            close(fd);
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
         report_error("%s is not a regular file, the record is not written\n", g_osa_log.path);
-        return -2;
+        fd = -1;
+        errno = ENXIO;
     }
     if (fd < 0) {
         perror("open log:");
@@ -137,11 +135,6 @@ static int osa_log_open(void)
     }
     g_osa_log.fd = fd;
     return 0;
-}
-
-int OSA_logOpen(void)
-{
-    return osa_log_open() == 0 ? 0 : -1;
 }
 
 /* Appends the whole record or nothing: a record cut short by a full flash
@@ -192,10 +185,7 @@ int OSA_log(const void *data, uint32_t length)
         report_error("Faild init semphare \n");
         return -1;
     }
-    int opened = osa_log_open();
-    if (opened == -2)
-        return -1;
-    if (opened != 0) {
+    if (OSA_logOpen() != 0) {
         report_error("Faild to open log: %s \n", g_osa_log.path);
         return -1;
     }

@@ -214,7 +214,7 @@ TEST(CpuModule, AFailedLogWriteIsReportedOnceAndTheMonitorGoesOn)
     }
 }
 
-TEST(CpuModule, CyclesThatCouldNotReadTheCountersSayWhyAndShowNoFigures)
+TEST(CpuModule, CyclesThatCouldNotReadTheCountersShowZeroFiguresAndSayWhyOnStandardError)
 {
     Camsim cam;
     // Out of descriptors from the moment the monitor has started: the log
@@ -230,18 +230,95 @@ TEST(CpuModule, CyclesThatCouldNotReadTheCountersSayWhyAndShowNoFigures)
                              "done\n"
                              "prlimit --pid $pid --nofile=$n:$n; wait $pid; echo \"status $?\"\n"
                              "cat /tmp/out; cat /tmp/err >&2; cat /tmp/cpulog.txt > $CAMSIM_DIR/log");
-    const std::string red = "\033[0;31m";
+    // The figures the monitor starts with, as for a failed sample.
+    const std::string zero = "CPU:  0% (sys:  0% user:  0% wait:  0% steal:  0%)";
+    const std::string average = "Average:0.000%   Max:0.00%  Min:0.00%";
     EXPECT_EQ(r.out, "status 0\n" + kGreen + "Create cpu log: /tmp/cpulog.txt\n" + kDefault + kGreen +
-                         "ARM LOAD RUNNING FOR COUNT: 2 \n" + kDefault + red +
-                         "CPU: no load measured" + kDefault + red + "CPU: no load measured" +
-                         kDefault + red + "Average: no load measured" + kDefault);
+                         "ARM LOAD RUNNING FOR COUNT: 2 \n" + kDefault + kGreen + zero + kDefault +
+                         kGreen + zero + kDefault + kGreen + average + kDefault);
     // The two cycles and the closing sample, and the first one too when
     // the limit came before it.
-    std::string failed = red + "Error: Can't open /proc/stat: Too many open files\n" + kDefault;
-    EXPECT_TRUE(r.err == failed + failed + failed || r.err == failed + failed + failed + failed)
+    // The line for a missing /proc, which scripts know, then the reason.
+    std::string failed = "\033[0;31mError: /proc/stat not found. Is the /proc filesystem mounted?\n" +
+                         kDefault +
+                         " ERROR  (cv_cpu|cpu_report_open_error|N): /proc/stat cannot be opened: Too "
+                         "many open files\n";
+    const std::string error = " ERROR  (cv_cpu|cpu_test_main|N): ";
+    std::string err = failed + error + "cycle 1: no load measured yet, the figures shown are zero\n" +
+                      failed + error + "cycle 2: no load measured yet, the figures shown are zero\n" +
+                      failed + error + "no load was measured, the summary holds no measured figure\n";
+    EXPECT_TRUE(without_line_numbers(r.err) == err || without_line_numbers(r.err) == failed + err)
         << r.err;
-    EXPECT_EQ(cam.read_file("log"),
-              "CPU: no load measured\nCPU: no load measured\nAverage: no load measured\n");
+    EXPECT_EQ(cam.read_file("log"), zero + "\n" + zero + "\n" + average + "\n");
+}
+
+// Scripts read the cycle and summary lines as they stand: whatever the
+// kernel's counters did, each keeps its format and a figure that could be
+// true, and standard error says what the figures do not show. The samples
+// are laid over /proc/stat one by one, each after the tool has read the one
+// before it.
+TEST(CpuModule, CyclesWithoutANewMeasurementKeepTheLinesFormatAndStandardErrorSaysSo)
+{
+    const std::string sample = "cpu  100 0 100 800 0 0 0 0 0 0\n";
+    const std::string half_busy = "cpu  150 0 150 900 0 0 0 0 0 0\n";
+    const std::string error = " ERROR  (cv_cpu|cpu_test_main|N): ";
+    const std::string half = "CPU: 50% (sys: 25% user: 25% wait:  0% steal:  0%)";
+    const std::string idle = "CPU:  0% (sys:  0% user:  0% wait:  0% steal:  0%)";
+    struct Case {
+        const char *what;
+        std::vector<std::string> samples; // priming, two cycles, closing
+        std::vector<std::string> lines;   // the two cycle lines and the summary
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        // Counters missing from a record are not counters at 0: read so,
+        // the idle count would have gone back and the load shown 100 %.
+        {"a record with fewer counters",
+         {sample, half_busy, "cpu  200 0 200\n", half_busy},
+         {half, half, "Average:50.000%   Max:50.00%  Min:50.00%"},
+         error + "cycle 2: no load measured, the last figures are shown again\n"},
+        {"no tick in either cycle",
+         {sample, sample, sample, sample},
+         {idle, idle, "Average:0.000%   Max:0.00%  Min:0.00%"},
+         error + "cycle 1: no load measured yet, the figures shown are zero\n" + error +
+             "cycle 2: no load measured yet, the figures shown are zero\n" + error +
+             "no load was measured, the summary holds no measured figure\n"},
+        // idle × 100 / total rounds to a hair above 100: never "-0".
+        {"an idle change too large to add up exactly",
+         {sample, "cpu  102 0 100 14151560559444937894 0 0 0 0 0 0\n",
+          "cpu  102 0 100 14151560559444937894 0 0 0 0 0 0\n", sample},
+         {idle, idle, "Average:0.000%   Max:0.00%  Min:0.00%"},
+         error + "cycle 2: no load measured, the last figures are shown again\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        // Each sample is mounted over the last, so that a read never meets
+        // one half written; the interval leaves a second either side.
+        std::string script;
+        for (size_t i = 0; i < c.samples.size(); i++)
+            script += "printf '%s' " + shell_quote(c.samples[i]) + " > /tmp/s" + std::to_string(i) + "\n";
+        script += "mount --bind /tmp/s0 /proc/stat\n"
+                  "debug -M cpu -c 2 -d 2 > /tmp/out 2> /tmp/err & pid=$!\n"
+                  "until grep -q 'ARM LOAD' /tmp/out; do sleep 0.05; done; sleep 1\n";
+        for (size_t i = 1; i < c.samples.size(); i++) {
+            if (i > 1)
+                script += "until [ $(grep -c 'CPU:' /tmp/out) -ge " + std::to_string(i - 1) +
+                          " ]; do sleep 0.05; done\n";
+            script += "mount --bind /tmp/s" + std::to_string(i) + " /proc/stat\n";
+        }
+        Camsim cam;
+        CamsimResult r = cam.run(script + "wait $pid; cat /tmp/out; cat /tmp/err >&2\n"
+                                          "cat /tmp/cpulog.txt > $CAMSIM_DIR/log\n");
+        std::string out = kGreen + "Create cpu log: /tmp/cpulog.txt\n" + kDefault + kGreen +
+                          "ARM LOAD RUNNING FOR COUNT: 2 \n" + kDefault, log;
+        for (const std::string &line : c.lines) {
+            out += kGreen + line + kDefault;
+            log += line + "\n";
+        }
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+        EXPECT_EQ(cam.read_file("log"), log);
+    }
 }
 
 // Starts a monitor in the background, waits until it has printed
@@ -283,6 +360,9 @@ TEST(CpuModule, InterruptBeforeTheFirstCycleLineEndsWithMaxZeroMinHundredAndNoAv
     ASSERT_FALSE(log.empty());
     EXPECT_TRUE(std::regex_match(log.substr(0, log.size() - 1), summary)) << log;
     EXPECT_EQ(log.back(), '\n');
+    EXPECT_EQ(without_line_numbers(cam.read_file("err")),
+              " ERROR  (cv_cpu|cpu_test_main|N): no load was measured, the summary holds no "
+              "measured figure\n");
     EXPECT_LT(std::stol(cam.read_file("elapsed")), 50000);
 }
 

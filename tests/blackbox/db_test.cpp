@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "camsim_run.h"
 
@@ -174,9 +175,10 @@ TEST(DbFailure, MissingDatabaseFileFailsEveryStatementWithItsOwnLines)
     CamsimResult r = cam.run("rm /opt/app/cvdb.db && " +
                              debug_command({"-M", "db", "-s", "select 1", "-e", "select 2", "-t", "-f",
                                         file, "-f", "/no/such/file"}));
-    // The -e statement never ran: nothing reads as its success.
-    EXPECT_EQ(r.out, std::string(kCvdbLine) + "SQL: 'select 1' Failed!! \n" + "SQL: '" + kTableListSql +
-                         "' Failed!! \n");
+    // The -e statement never ran: its error lines say so, and its option
+    // still ends with the line scripts wait for.
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "SQL: 'select 1' Failed!! \n" +
+                         "End execute: 'select 2' \n" + "SQL: '" + kTableListSql + "' Failed!! \n");
     const std::string missing = " ERROR  (cv_db|db_con_init|N): db=[/mnt/nand/cvdb.db] file not existed. \n";
     const std::string not_init = " ERROR  (cv_db|is_db_init|N): db=[/mnt/nand/cvdb.db] not init. \n";
     // The restore is tried at start-up and again by the module.
@@ -295,9 +297,10 @@ TEST(DbLock, AnInterruptEndsTheWaitForAHeldLockAndTheStatementIsNotRun)
         "sleep 0.5; kill -INT $pid; wait $pid; echo \"status $?\"; kill $holder\n"
         "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'late'\"\n",
         60);
-    // The statements after the interrupted one are not run either, and
-    // neither is followed by anything that reads as a success.
+    // The statements after the interrupted one are not run either; each
+    // option still ends with its own line.
     EXPECT_EQ(r.out, std::string("1\n") + kCvdbLine + "\nGet signal, signo = 2\n" +
+                         "End execute: 'insert into ports values('late', 2)' \n"
                          "SQL: 'select 1' Failed!! \nstatus 0\n0\n");
     EXPECT_EQ(without_line_numbers(r.err),
               " ERROR  (cv_db|db_wait_file_lock|N): db=[/mnt/nand/cvdb.db] is locked, statement "
@@ -306,25 +309,120 @@ TEST(DbLock, AnInterruptEndsTheWaitForAHeldLockAndTheStatementIsNotRun)
               "statement not run. \n");
 }
 
-TEST(DbLock, ALinkFifoOrDirectoryPlantedAtTheLockFileNameIsRefusedWithoutTouchingItsTarget)
+// Every -e ends with "End execute", which scripts wait for, whether its
+// statement ran or not (a missing database: DbFailure); -f prints nothing
+// of its own. What did not run, and why, is said on standard error only.
+TEST(DbExecute, StatementsThatDidNotRunStillEndTheirOptionAsUsualAndStandardErrorSaysWhy)
 {
-    const std::vector<std::pair<std::string, std::string>> plants = {
-        {"ln -s /mnt/nand2/victim /tmp/db.fl", "is a symbolic link"},
-        {"mkfifo /tmp/db.fl", "is not a plain file"},
-        {"mkdir /tmp/db.fl", "is not a plain file"},
+    const std::string insert = "insert into ports values('probe', 7)";
+    const std::string end = "End execute: '" + insert + "' \n";
+    const std::string error = " ERROR  (cv_db|db_open_lock_file|N): lock file /tmp/db.fl ";
+    const std::string locked = " ERROR  (cv_db|db_wait_file_lock|N): db=[/mnt/nand/cvdb.db] is locked, "
+                               "statement not run. \n";
+    const std::string signal = "\nGet signal, signo = 2\n";
+    struct Case {
+        const char *what;
+        std::string setup;             // before the run
+        bool held;                     // the lock file is held, the run interrupted
+        std::vector<std::string> args; // after "-M db"
+        std::string out, err;          // out: after the database line, then the row count
     };
-    for (const auto &plant : plants) {
-        SCOPED_TRACE(plant.first);
+    const std::string file = "/tmp/probe.sql";
+    const std::vector<Case> cases = {
+        // Opening what is planted at the lock file's name could harm it.
+        {"a link at the lock file", "ln -s /mnt/nand2/victim /tmp/db.fl\n", false, {"-e", insert},
+         end + "0\n", error + "is a symbolic link, statement not run. \n"},
+        {"a FIFO at the lock file", "mkfifo /tmp/db.fl\n", false, {"-e", insert}, end + "0\n",
+         error + "is not a plain file, statement not run. \n"},
+        // A lock file that cannot be opened: the statement runs unlocked.
+        {"a directory at the lock file", "mkdir /tmp/db.fl\n", false, {"-e", insert}, end + "1\n", ""},
+        {"stopped waiting for the lock", "", true, {"-e", insert, "-f", file},
+         signal + end + "0\n", locked + " ERROR  (cv_db|db_execute_file|N): " + file +
+                                   ": stop requested, the file is not read. \n"},
+        {"a statement file stopped", "", true, {"-f", file}, signal + "0\n",
+         locked + " ERROR  (cv_db|db_execute_file|N): " + file +
+             ": stop requested, the file is not read past line 1. \n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Camsim cam;
+        std::vector<std::string> args = {"-M", "db"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string script = prepare_cvdb("select 1") + "echo " + shell_quote(insert + ";") + " > " +
+                             file + "\n" + c.setup;
+        if (c.held)
+            script += "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out; sleep 60' & holder=$!\n"
+                      "until grep -q locked /tmp/holder.out 2>/dev/null; do sleep 0.05; done\n" +
+                      debug_command(args) +
+                      " & pid=$!\n"
+                      "until ls -l /proc/$pid/fd 2>/dev/null | grep -q /tmp/db.fl; do sleep 0.05; done\n"
+                      "sleep 0.2; kill -INT $pid; wait $pid; kill $holder\n";
+        else
+            script += debug_command(args) + "\n";
+        CamsimResult r = cam.run(
+            script + "[ -e /mnt/nand2/victim ] && echo target-created\n"
+                     "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'probe'\"\n",
+            60);
+        EXPECT_EQ(r.out, "1\n" + std::string(kCvdbLine) + c.out);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+    }
+}
+
+TEST(DbExecute, AStatementFileLineHoldingANulByteIsNotRunAndNamed)
+{
+    using namespace std::string_literals;
+    Camsim cam;
+    std::string file = cam.scratch() + "/nul.sql";
+    // Up to the NUL the second line is a DELETE without its WHERE; a line
+    // that starts with NUL still ends the file.
+    write_whole_file(file, "insert into ports values('ftp', 21);\n"
+                           "delete from users\0 where id=3;\n"
+                           "update ports set port = 2121 where name = 'ftp';\0\n"
+                           "insert into ports values('tftp', 69);\n"
+                           "\0insert into ports values('after', 1);\n"s);
+    CamsimResult r = cam.run(debug_command({"-M", "db", "-f", file}) +
+                             "\nsqlite3 /mnt/nand/cvdb.db \"select count(*) from users;"
+                             " select name, port from ports where name like '%ftp' order by port\"");
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "3\nftp|21\ntftp|69\n");
+    const std::string error = " ERROR  (cv_db|db_execute_file|N): " + file + ": line ";
+    EXPECT_EQ(without_line_numbers(r.err), error + "2 holds a NUL byte, not run. \n" + error +
+                                               "3 holds a NUL byte, not run. \n");
+}
+
+// A statement file that is a FIFO waits for its writer and its lines as
+// long as they take, and Ctrl-C ends that wait like any other.
+TEST(DbExecute, AStatementFileThatIsAFifoIsReadAsItComesAndAStopEndsTheWait)
+{
+    const std::string insert = "insert into ports values('fifo', 5);";
+    const std::string stopped = " ERROR  (cv_db|db_execute_file|N): /tmp/statements: stop requested, ";
+    struct Case {
+        const char *what;
+        std::string writer; // what feeds the FIFO, in the background
+        std::string ready;  // what shows the tool has read all it will get
+        std::string out, err;
+    };
+    const std::vector<Case> cases = {
+        {"no writer ever", "", "sleep 0.5", "0\n", stopped + "the file is not read. \n"},
+        {"a writer that sends nothing", "sleep 60 > /tmp/statements &", "sleep 0.5", "0\n",
+         stopped + "the file is not read. \n"},
+        {"a late writer that sends one line and stays",
+         "{ sleep 0.5; echo " + shell_quote(insert) + "; sleep 60; } > /tmp/statements &",
+         "until [ \"$(sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'fifo'\")\" "
+         "= 1 ]; do sleep 0.05; done",
+         "1\n", stopped + "the file is not read past line 1. \n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
         Camsim cam;
         CamsimResult r = cam.run(
-            plant.first + "\n" +
-            debug_command({"-M", "db", "-e", "insert into ports values('planted', 3)"}) +
-            "\n[ -e /mnt/nand2/victim ] && echo target-created\n"
-            "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'planted'\"\n");
-        EXPECT_EQ(r.out, std::string(kCvdbLine) + "0\n");
-        EXPECT_EQ(without_line_numbers(r.err), " ERROR  (cv_db|db_open_lock_file|N): lock file "
-                                               "/tmp/db.fl " +
-                                                   plant.second + ", statement not run. \n");
+            prepare_cvdb("select 1") + "mkfifo /tmp/statements\n" + c.writer + "\n" +
+                debug_command({"-M", "db", "-f", "/tmp/statements"}) + " & pid=$!\n" + c.ready +
+                "\nkill -INT $pid; wait $pid; echo \"status $?\"\n"
+                "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'fifo'\"\n"
+                "kill $(jobs -p) 2>/dev/null\n",
+            60);
+        EXPECT_EQ(r.out, "1\n" + std::string(kCvdbLine) + "\nGet signal, signo = 2\nstatus 0\n" + c.out);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
     }
 }
 

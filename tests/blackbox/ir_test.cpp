@@ -198,17 +198,24 @@ TEST(Ir, ARecordThatDoesNotFitLeavesTheLogAsItWasAndTheRunGoesOn)
     }
 }
 
-TEST(Ir, ALogThatIsNoRegularFileIsReportedAndGetsNoRecord)
+// Wherever the log cannot be used, the two lines of a failed open are
+// printed; a pipe or a device, which would open, is named as such first.
+TEST(Ir, ALogThatIsNoRegularFileIsReportedAsAFailedOpenAndGetsNoRecord)
 {
-    for (const std::string plant : {"mkfifo /mnt/nand/debug.log", "ln -s /dev/null /mnt/nand/debug.log",
-                                    "mkdir /mnt/nand/debug.log"}) {
-        SCOPED_TRACE(plant);
+    const std::string open_failed = " ERROR  (osa_log|OSA_log|N): Faild to open log: /mnt/nand/debug.log \n";
+    const std::string refused = " ERROR  (osa_log|OSA_logOpen|N): /mnt/nand/debug.log is not a regular "
+                                "file, the record is not written\n";
+    const std::vector<std::pair<std::string, std::string>> plants = {
+        {"mkfifo /mnt/nand/debug.log", refused + "open log:: No such device or address\n"},
+        {"ln -s /dev/null /mnt/nand/debug.log", refused + "open log:: No such device or address\n"},
+        {"mkdir /mnt/nand/debug.log", "open log:: Is a directory\n"},
+    };
+    for (const auto &plant : plants) {
+        SCOPED_TRACE(plant.first);
         Camsim cam;
-        CamsimResult r = cam.run(plant + "\ndebug -M ir -t 1 -d 1\n", 30);
+        CamsimResult r = cam.run(plant.first + "\ndebug -M ir -t 1 -d 1\n", 30);
         EXPECT_TRUE(std::regex_match(r.out, std::regex(kPrinted))) << r.out;
-        EXPECT_EQ(without_line_numbers(r.err),
-                  " ERROR  (osa_log|osa_log_open|N): /mnt/nand/debug.log is not a regular file, the "
-                  "record is not written\n");
+        EXPECT_EQ(without_line_numbers(r.err), plant.second + open_failed);
         EXPECT_EQ(r.status, 0);
     }
 }

@@ -79,6 +79,16 @@ TEST(CpuScan, ShortAggregateRecordLeavesTheMissingCountersZero)
     EXPECT_EQ(t.total, 100u);
 }
 
+TEST(CpuScan, ShortAggregateRecordKeepsNoCounterOfTheRecordBeforeIt)
+{
+    CpuTicks t = scan_stat("cpu0 9 9 9 9 9 9 9 9 0 0\ncpu  10 0 5\n");
+    EXPECT_EQ(t.counters, 3u);
+    EXPECT_EQ(t.idle, 0u);
+    EXPECT_EQ(t.steal, 0u);
+    EXPECT_EQ(t.total, 15u);
+    EXPECT_EQ(scan_stat(stat_text(1, 2, 3, 4, 5, 6, 7, 8)).counters, 8u);
+}
+
 TEST(CpuScan, ProcessTimesAreFieldsFourteenToSeventeen)
 {
     std::string text = "4242 (debug) S 1 4242 4242 0 -1 4194560 120 0 0 0 "
@@ -174,6 +184,21 @@ TEST(CpuLoadFigures, CountersThatWentBackwardsNeverPushAFigureOutOfZeroTo100)
         EXPECT_NEAR(load.user + load.sys + load.idle + load.iowait + load.steal, 100.0, 1e-9);
         EXPECT_NEAR(load.cpu, 100.0 - load.idle, 1e-9);
     }
+}
+
+// Fewer counters than the stored record are refused in the monitor's test;
+// more are a record to compare the next one with: the new counters hold
+// their total since boot, not the change of one interval.
+TEST(CpuLoadFigures, ARecordWithMoreCountersThanTheStoredOneOnlyReplacesIt)
+{
+    CpuTicks previous = {};
+    CpuTicks before = scan_stat("cpu  100 0 100 800\n");
+    CpuTicks after = scan_stat(stat_text(150, 0, 150, 900, 5000, 0, 0, 0));
+    CpuLoad load = {};
+    ASSERT_EQ(cpu_update_load(&previous, &before, &load), 0);
+    EXPECT_EQ(cpu_update_load(&previous, &after, &load), 0);
+    EXPECT_EQ(load.cpu, 0.0);
+    EXPECT_EQ(previous.counters, 8u);
 }
 
 TEST(CpuLoadFigures, SampleWithoutAnyTickKeepsThePreviousLoad)

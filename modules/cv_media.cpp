@@ -4,6 +4,7 @@
  * them: a heading line found by a marker text and a fixed number of the
  * lines after it. */
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -175,6 +176,9 @@ MediaFile *media_open_log(const char *path)
         perror("fopen");
         exit(-1);
     }
+    struct stat st;
+    mf->endless = fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
+    snprintf(mf->path, sizeof mf->path, "%s", path);
     mf->start = 0;
     mf->end = 0;
     mf->chunk = MEDIA_READ_SIZE;
@@ -191,11 +195,15 @@ void media_close_log(MediaFile *mf)
 }
 
 /* Drops the bytes before start and reads one more block after the rest.
- * A stop request ends the file here: a unit that never ends (a link to a
- * device) would otherwise be searched for ever. */
+ * A stop request ends a unit that is not a regular file (a link to a
+ * device, a FIFO fed for ever), which would otherwise be searched for
+ * ever; a regular file ends by itself and is read to its end, so that a
+ * stop leaves every section a script looks for in place. */
 static void media_fill(MediaFile *mf)
 {
-    if (g_stop_flag) {
+    if (g_stop_flag && mf->endless) {
+        if (!mf->eof)
+            report_error("stop requested, %s not read to its end\n", mf->path);
         mf->eof = 1;
         return;
     }

@@ -366,18 +366,45 @@ TEST(MediaModule, StatusScriptRunsEvenWhenTheOptionsAreWrong)
     EXPECT_EQ(split_lines(cam.read_file("units")).size(), kUnits.size());
 }
 
-TEST(MediaModule, AnInterruptEndsTheSearchOfAUnitThatNeverEnds)
+TEST(MediaModule, AnInterruptEndsOnlyAUnitThatNeverEndsAndSaysSo)
 {
-    Camsim cam;
-    Units units(cam);
-    units.remove("sys");
-    // Every section after the interrupt is read as empty.
-    CamsimResult r = cam.run("mkdir -p /tmp/media; ln -s /dev/zero /tmp/media/sys.log\n"
-                             "debug -M media --video & pid=$!\n"
-                             "sleep 1; kill -INT $pid; wait $pid; echo \"status $?\"\n",
-                             60);
-    EXPECT_EQ(r.out, "\nGet signal, signo = 2\n" + std::string(6, '\n') + "status 0\n");
-    EXPECT_EQ(r.err, "");
+    // A stop request cuts short only what would be read for ever; every
+    // regular unit file still gives its whole section, as a script expects.
+    const std::string kSignal = "\nGet signal, signo = 2\n";
+    struct StopCase {
+        const char *name;
+        const char *removed;   // fixture unit the setup replaces, or none
+        const char *setup;     // before the run, in the camera
+        const char *path;      // what the run is started with
+        std::function<std::string(const Units &)> out;
+        const char *err;
+    };
+    const std::vector<StopCase> cases = {
+        {"a unit linked to a device that never ends", "sys",
+         "mkdir -p /tmp/media; ln -s /dev/zero /tmp/media/sys.log", "$PATH",
+         [&](const Units &u) {
+             return kSignal + "\n" + vb_section(u) + vpss_section(u) + vi_section(u) +
+                    venc_section(u) + rc_section(u);
+         },
+         " ERROR  (cv_media|media_fill|N): stop requested, /tmp/media/sys.log not read to its end\n"},
+        {"an interrupt while the status script runs", nullptr,
+         "mkdir -p /tmp/slow; printf '#!/bin/sh\\nsleep 3\\nexec %s\\n' \"$(command -v av_log.sh)\""
+         " >/tmp/slow/av_log.sh; chmod +x /tmp/slow/av_log.sh",
+         "/tmp/slow:$PATH", [&](const Units &u) { return kSignal + video(u); }, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Camsim cam;
+        Units units(cam);
+        if (c.removed)
+            units.remove(c.removed);
+        CamsimResult r = cam.run(std::string(c.setup) + "\nPATH=" + c.path +
+                                     " debug -M media --video & pid=$!\n"
+                                     "sleep 1; kill -INT $pid; wait $pid; echo \"status $?\"\n",
+                                 60);
+        EXPECT_EQ(r.out, c.out(units) + "status 0\n");
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+    }
 }
 
 } // namespace

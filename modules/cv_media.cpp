@@ -3,6 +3,7 @@
  * copies whole unit files to the terminal or prints chosen sections of
  * them: a heading line found by a marker text and a fixed number of the
  * lines after it. */
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <stdlib.h>
@@ -214,10 +215,17 @@ static void media_fill(MediaFile *mf)
     }
     size_t room = sizeof mf->data - mf->end;
     size_t want = mf->chunk < room ? mf->chunk : room;
+    errno = 0;
     size_t got = fread(mf->data + mf->end, 1, want, mf->fp);
     mf->end += got;
-    if (got == 0)
+    if (got == 0) {
+        /* A FIFO whose writer has nothing yet answers EAGAIN rather than
+         * hold the run; what it leaves out must not pass for a unit
+         * without the marker. */
+        if (ferror(mf->fp))
+            report_error("read %s failed: %s\n", mf->path, strerror(errno));
         mf->eof = 1;
+    }
 }
 
 /* The end of the line that begins at from: 1 when the whole line is in

@@ -366,13 +366,15 @@ TEST(MediaModule, StatusScriptRunsEvenWhenTheOptionsAreWrong)
     EXPECT_EQ(split_lines(cam.read_file("units")).size(), kUnits.size());
 }
 
-TEST(MediaModule, AnInterruptEndsOnlyAUnitThatNeverEndsAndSaysSo)
+TEST(MediaModule, AUnitCutShortIsNamedOnStandardErrorAndTheOthersKeepTheirSections)
 {
-    // A stop request cuts short only what would be read for ever; every
-    // regular unit file still gives its whole section, as a script expects.
+    // A stop request cuts short only what would be read for ever, and a
+    // FIFO whose writer is silent only what it has; every regular unit file
+    // still gives its whole section, as a script expects.
     const std::string kSignal = "\nGet signal, signo = 2\n";
     struct StopCase {
         const char *name;
+        bool interrupt;        // SIGINT a second into the run
         const char *removed;   // fixture unit the setup replaces, or none
         const char *setup;     // before the run, in the camera
         const char *path;      // what the run is started with
@@ -380,17 +382,25 @@ TEST(MediaModule, AnInterruptEndsOnlyAUnitThatNeverEndsAndSaysSo)
         const char *err;
     };
     const std::vector<StopCase> cases = {
-        {"a unit linked to a device that never ends", "sys",
+        {"a unit linked to a device that never ends", true, "sys",
          "mkdir -p /tmp/media; ln -s /dev/zero /tmp/media/sys.log", "$PATH",
          [&](const Units &u) {
              return kSignal + "\n" + vb_section(u) + vpss_section(u) + vi_section(u) +
                     venc_section(u) + rc_section(u);
          },
          " ERROR  (cv_media|media_fill|N): stop requested, /tmp/media/sys.log not read to its end\n"},
-        {"an interrupt while the status script runs", nullptr,
+        {"an interrupt while the status script runs", true, nullptr,
          "mkdir -p /tmp/slow; printf '#!/bin/sh\\nsleep 3\\nexec %s\\n' \"$(command -v av_log.sh)\""
          " >/tmp/slow/av_log.sh; chmod +x /tmp/slow/av_log.sh",
          "/tmp/slow:$PATH", [&](const Units &u) { return kSignal + video(u); }, ""},
+        {"a FIFO whose writer has written nothing", false, "sys",
+         "mkdir -p /tmp/media; mkfifo /tmp/media/sys.log; exec 3<>/tmp/media/sys.log", "$PATH",
+         [&](const Units &u) {
+             return "\n" + vb_section(u) + vpss_section(u) + vi_section(u) + venc_section(u) +
+                    rc_section(u);
+         },
+         " ERROR  (cv_media|media_fill|N): read /tmp/media/sys.log failed:"
+         " Resource temporarily unavailable\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -399,8 +409,9 @@ TEST(MediaModule, AnInterruptEndsOnlyAUnitThatNeverEndsAndSaysSo)
         if (c.removed)
             units.remove(c.removed);
         CamsimResult r = cam.run(std::string(c.setup) + "\nPATH=" + c.path +
-                                     " debug -M media --video & pid=$!\n"
-                                     "sleep 1; kill -INT $pid; wait $pid; echo \"status $?\"\n",
+                                     " debug -M media --video & pid=$!\n" +
+                                     (c.interrupt ? "sleep 1; kill -INT $pid; " : "") +
+                                     "wait $pid; echo \"status $?\"\n",
                                  60);
         EXPECT_EQ(r.out, c.out(units) + "status 0\n");
         EXPECT_EQ(without_line_numbers(r.err), c.err);

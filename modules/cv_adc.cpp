@@ -182,11 +182,16 @@ static int adc_test_main(int argc, char **argv)
         }
     } else {
         /* A counted run may be long too (-t 2147483647): it stops at an
-         * interrupt like the endless one. */
-        for (int32_t i = 0; i < g_adc_settings.times && !g_stop_flag; i++) {
+         * interrupt like the endless one. Fewer reading lines than asked
+         * would pass for the whole run, so the shortfall is told. */
+        int32_t done = 0;
+        for (; done < g_adc_settings.times && !g_stop_flag; done++) {
             adc_read_step();
             OSA_sleepMsec(g_adc_settings.delay);
         }
+        if (done < g_adc_settings.times)
+            report_error("stop requested after %d of %d readings\n", (int)done,
+                         (int)g_adc_settings.times);
     }
     return 0;
 }

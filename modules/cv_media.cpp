@@ -3,7 +3,9 @@
  * copies whole unit files to the terminal or prints chosen sections of
  * them: a heading line found by a marker text and a fixed number of the
  * lines after it. */
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -175,6 +177,9 @@ MediaFile *media_open_log(const char *path)
         perror("fopen");
         exit(-1);
     }
+    struct stat st;
+    mf->endless = fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
+    snprintf(mf->path, sizeof mf->path, "%s", path);
     mf->start = 0;
     mf->end = 0;
     mf->chunk = MEDIA_READ_SIZE;
@@ -191,11 +196,15 @@ void media_close_log(MediaFile *mf)
 }
 
 /* Drops the bytes before start and reads one more block after the rest.
- * A stop request ends the file here: a unit that never ends (a link to a
- * device) would otherwise be searched for ever. */
+ * A stop request ends a unit that is not a regular file (a link to a
+ * device, a FIFO fed for ever), which would otherwise be searched for
+ * ever; a regular file ends by itself and is read to its end, so that a
+ * stop leaves every section a script looks for in place. */
 static void media_fill(MediaFile *mf)
 {
-    if (g_stop_flag) {
+    if (g_stop_flag && mf->endless) {
+        if (!mf->eof)
+            report_error("stop requested, %s not read to its end\n", mf->path);
         mf->eof = 1;
         return;
     }
@@ -206,10 +215,17 @@ static void media_fill(MediaFile *mf)
     }
     size_t room = sizeof mf->data - mf->end;
     size_t want = mf->chunk < room ? mf->chunk : room;
+    errno = 0;
     size_t got = fread(mf->data + mf->end, 1, want, mf->fp);
     mf->end += got;
-    if (got == 0)
+    if (got == 0) {
+        /* A FIFO whose writer has nothing yet answers EAGAIN rather than
+         * hold the run; what it leaves out must not pass for a unit
+         * without the marker. */
+        if (ferror(mf->fp))
+            report_error("read %s failed: %s\n", mf->path, strerror(errno));
         mf->eof = 1;
+    }
 }
 
 /* The end of the line that begins at from: 1 when the whole line is in

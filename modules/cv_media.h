@@ -17,6 +17,8 @@ typedef struct MediaFile {
     size_t chunk; /* bytes asked of one read */
     int eof;
     int in_use;
+    int endless;      /* not a regular file: it may never end */
+    char path[64];    /* named on standard error if a stop cuts it short */
     char data[MEDIA_READ_SIZE + MEDIA_LINE_MAX];
 } MediaFile;
 

@@ -366,18 +366,50 @@ TEST(MediaModule, StatusScriptRunsEvenWhenTheOptionsAreWrong)
     EXPECT_EQ(split_lines(cam.read_file("units")).size(), kUnits.size());
 }
 
-TEST(MediaModule, AnInterruptEndsTheSearchOfAUnitThatNeverEnds)
+TEST(MediaModule, AUnitCutShortIsNamedOnStandardErrorAndTheOthersKeepTheirSections)
 {
-    Camsim cam;
-    Units units(cam);
-    units.remove("sys");
-    // Every section after the interrupt is read as empty.
-    CamsimResult r = cam.run("mkdir -p /tmp/media; ln -s /dev/zero /tmp/media/sys.log\n"
-                             "debug -M media --video & pid=$!\n"
-                             "sleep 1; kill -INT $pid; wait $pid; echo \"status $?\"\n",
-                             60);
-    EXPECT_EQ(r.out, "\nGet signal, signo = 2\n" + std::string(6, '\n') + "status 0\n");
-    EXPECT_EQ(r.err, "");
+    // A stop request cuts short only what would be read for ever, and a
+    // FIFO whose writer is silent only what it has; every regular unit file
+    // still gives its whole section, as a script expects.
+    struct CutCase {
+        const char *name;
+        bool interrupt; // SIGINT a second into the run
+        bool sys_cut;   // the setup puts its own sys.log in place of the fixture's
+        const char *setup;
+        const char *path;
+        const char *err;
+    };
+    const std::vector<CutCase> cases = {
+        {"a unit linked to a device that never ends", true, true,
+         "mkdir -p /tmp/media; ln -s /dev/zero /tmp/media/sys.log", "$PATH",
+         " ERROR  (cv_media|media_fill|N): stop requested, /tmp/media/sys.log not read to its end\n"},
+        {"an interrupt while the status script runs", true, false,
+         "mkdir -p /tmp/slow; printf '#!/bin/sh\\nsleep 3\\nexec %s\\n' \"$(command -v av_log.sh)\""
+         " >/tmp/slow/av_log.sh; chmod +x /tmp/slow/av_log.sh",
+         "/tmp/slow:$PATH", ""},
+        {"a FIFO whose writer has written nothing", false, true,
+         "mkdir -p /tmp/media; mkfifo /tmp/media/sys.log; exec 3<>/tmp/media/sys.log", "$PATH",
+         " ERROR  (cv_media|media_fill|N): read /tmp/media/sys.log failed:"
+         " Resource temporarily unavailable\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Camsim cam;
+        Units units(cam);
+        std::string expected = (c.interrupt ? "\nGet signal, signo = 2\n" : "") +
+                               (c.sys_cut ? "\n" : sys_section(units)) + vb_section(units) +
+                               vpss_section(units) + vi_section(units) + venc_section(units) +
+                               rc_section(units) + "status 0\n";
+        if (c.sys_cut)
+            units.remove("sys");
+        CamsimResult r = cam.run(std::string(c.setup) + "\nPATH=" + c.path +
+                                     " debug -M media --video & pid=$!\n" +
+                                     (c.interrupt ? "sleep 1; kill -INT $pid; " : "") +
+                                     "wait $pid; echo \"status $?\"\n",
+                                 60);
+        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+    }
 }
 
 } // namespace

@@ -435,26 +435,38 @@ TEST(SdmmcFormat, AHangUpWhileFdiskWaitsStopsTheFormatAndMountsTheCardAgain)
     EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
 }
 
-// Ctrl-C while mkdosfs runs: the card holds a half-made filesystem, which
-// must not go back on the mount point. A stand-in that waits before the
-// real mkdosfs gives the moment.
-TEST(SdmmcFormat, CtrlCWhileMkdosfsRunsLeavesTheCardUnmountedAndSaysItMustBeFormattedAgain)
+// Ctrl-C while mkdosfs runs: a card it has begun to write holds a half-made
+// filesystem, which must not go back on the mount point; one it has not
+// written yet still holds its old one (fdisk's empty table leaves a
+// whole-card FAT's boot sector as it was), which goes back. A stand-in that
+// waits before the real mkdosfs gives the moment.
+TEST(SdmmcFormat, CtrlCWhileMkdosfsRunsMountsTheCardAgainOnlyWhenNothingWasWritten)
 {
-    Camsim cam;
-    insert_card(cam, "card.img", 40);
-    CamsimResult r = cam.run(
-        kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n"
-                                  "mkdir /tmp/bin; printf '#!/bin/sh\\n: > /tmp/started\\nsleep 30\\nexec %s \"$@\"\\n' "
-                                  "\"$(command -v mkdosfs)\" > /tmp/bin/mkdosfs; chmod +x /tmp/bin/mkdosfs\n"
-                                  "PATH=/tmp/bin:$PATH setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > /tmp/out &\n"
-                                  "tool=$!\n"
-                                  "wait_for 'test -e /tmp/started'\n"
-                                  "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
-                                  "grep -e signal -e failed -e usable /tmp/out\n"
-                                  "findmnt -n -o SOURCE /mnt/mmc || echo unmounted\n");
-    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format failed!\n"
-                     "Sd/mmc /dev/mmcblk0 has no usable filesystem, please format it again!\nunmounted\n");
-    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    struct Case {
+        const char *first_step, *mounted;
+        std::string err;
+    } cases[] = {
+        {"dd if=/dev/zero of=/dev/mmcblk0 bs=512 count=1 conv=notrunc status=none",
+         "unmounted\n", error_line("sdmmc_format_disk", "Sd/mmc /dev/mmcblk0 has no usable filesystem, please format it again!\n")},
+        {":", "/dev/mmcblk0\n", ""},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        insert_card(cam, "card.img", 40);
+        CamsimResult r = cam.run(
+            kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n"
+                                      "mkdir /tmp/bin; printf '#!/bin/sh\\n%s\\n: > /tmp/started\\nsleep 30\\nexec %s \"$@\"\\n' "
+                                      "'" + std::string(c.first_step) + "' \"$(command -v mkdosfs)\" > /tmp/bin/mkdosfs; chmod +x /tmp/bin/mkdosfs\n"
+                                      "PATH=/tmp/bin:$PATH setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > /tmp/out &\n"
+                                      "tool=$!\n"
+                                      "wait_for 'test -e /tmp/started'\n"
+                                      "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
+                                      "grep -e signal -e failed -e usable /tmp/out\n"
+                                      "findmnt -n -o SOURCE /mnt/mmc || echo unmounted\n");
+        SCOPED_TRACE(c.first_step);
+        EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format failed!\n" + std::string(c.mounted));
+        EXPECT_EQ(error_lines(r.err), c.err + error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    }
 }
 
 // Two runs on one card: the second waits while the first holds the card
@@ -467,13 +479,13 @@ TEST(SdmmcTwoRuns, ASecondRunWaitsForTheCardUntilAStopRequest)
                              "flock /dev/mmcblk0 sleep 60 & holder=$!\n"
                              "wait_for '! flock -n /dev/mmcblk0 true'\n"
                              "debug -M sdmmc -i > /tmp/out 2> $CAMSIM_DIR/err & tool=$!\n"
-                             "wait_for 'grep -q busy /tmp/out'\n"
+                             "wait_for 'grep -q busy $CAMSIM_DIR/err'\n"
                              "kill -INT $tool; wait $tool; echo \"status $?\"; kill $holder\n"
                              "cat /tmp/out; grep -c ' /mnt/mmc ' /proc/mounts\n");
-    EXPECT_EQ(r.out, "status 0\nSD/mmc /dev/mmcblk0 is busy, waiting for the other run!\n"
-                     "\nGet signal, signo = 2\n0\n");
+    EXPECT_EQ(r.out, "status 0\n\nGet signal, signo = 2\n0\n");
     EXPECT_EQ(without_line_numbers(cam.read_file("err")),
-              error_line("sdmmc_info", "sdmmc mount failed!\n") +
+              error_line("sdmmc_lock_card", "SD/mmc /dev/mmcblk0 is busy, waiting for the other run!\n") +
+                  error_line("sdmmc_info", "sdmmc mount failed!\n") +
                   error_line("sdmmc_init_param", "sdmmc check information faild!\n"));
 }
 

@@ -744,12 +744,26 @@ static int sdmmc_info(void)
     return 0;
 }
 
+/* dd follows a link and writes into whatever a name leads to: a card that
+ * holds a link or a device node under a test file's name (a filesystem
+ * with links, mounted by something else) is not written through it. 0 when
+ * the name is free or a regular file. */
+static int sdmmc_own_file(const char *path, const char *func, int line)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode))
+        return 0;
+    report_error_at(OSA_sourceName(__FILE__), func, line, "%s is not a regular file, not written\n", path);
+    return -1;
+}
+
 /* The durations come from "time" and dd themselves; the cache flush between
  * makes the read come from the card, not from memory. The test file is the
  * tool's own: it goes after a stop too. */
 static int sdmmc_test_speed(void)
 {
-    if (sdmmc_mount_for_test(__func__, __LINE__) != 0 || sdmmc_stop_requested("speed test"))
+    if (sdmmc_mount_for_test(__func__, __LINE__) != 0 || sdmmc_stop_requested("speed test") ||
+        sdmmc_own_file(SDMMC_MOUNT_POINT "/empty.file", __func__, __LINE__) != 0)
         return -1;
     OSA_system("time dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/empty.file bs=128k count=1k ");
     sdmmc_flush_caches();
@@ -787,11 +801,14 @@ static int sdmmc_filling_disk(void)
             return -1;
         }
         OSA_printf("Create %s/file%d \n", SDMMC_MOUNT_POINT, (int)i);
-        char cmd[256];
-        snprintf(cmd, sizeof cmd,
-                 "dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/file%d  bs=128k count=%u > /dev/null 2>&1",
-                 (int)i, g_sdmmc_fill_size * 8u);
-        OSA_system(cmd);
+        char cmd[256], name[64];
+        snprintf(name, sizeof name, SDMMC_MOUNT_POINT "/file%d", (int)i);
+        snprintf(cmd, sizeof cmd, "dd if=/dev/zero of=%s  bs=128k count=%u > /dev/null 2>&1", name,
+                 g_sdmmc_fill_size * 8u);
+        if (sdmmc_own_file(name, __func__, __LINE__) == 0)
+            OSA_system(cmd);
+        else
+            result = -1;
         if ((i + 1) % 32 == 0) {
             if (sdmmc_read_figures(&fig, __func__, __LINE__) == 0)
                 OSA_printf("Free size = %llu MB \n", (unsigned long long)(fig.free >> 20));

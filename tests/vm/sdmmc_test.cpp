@@ -14,6 +14,13 @@
 
 namespace {
 
+// One FAT32 partition entry from LBA 2048 in the card's first sector; over
+// a card that holds a whole-card FAT its boot sector stays beneath the
+// table.
+const std::string kPartitionEntry =
+    "printf '\\0\\0\\0\\0\\14\\0\\0\\0\\0\\10\\0\\0\\0\\370\\1\\0' | "
+    "dd of=/dev/mmcblk0 bs=1 seek=446 conv=notrunc 2>/dev/null\n";
+
 const std::string kMountAndRecord = "mount -t vfat /dev/mmcblk0 /mnt/mmc\n" + kRecordCard;
 
 class VmSdmmcTwoCards : public VmSuite {
@@ -236,9 +243,11 @@ protected:
                  "run_case other_name debug -M sdmmc -f -r -i\n"
                  "echo late > /media/x/late.txt; sync; umount /media/x\n"
                  "dosfsck -n /dev/mmcblk0 > $CAMSIM_DIR/other_name.fsck 2>&1\n"
-                 // Ctrl-C after fdisk wrote the card, before mkdosfs.
+                 // Ctrl-C after fdisk wrote the card (it removes the
+                 // entry), before mkdosfs.
                  "mount -t vfat /dev/mmcblk0 /mnt/mmc\n"
-                 "for i in 1 2 3 4 5 6 7 8; do echo data > /mnt/mmc/f$i; done\n"
+                 "for i in 1 2 3 4 5 6 7 8; do echo data > /mnt/mmc/f$i; done\n" +
+                 kPartitionEntry +
                  "setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > $CAMSIM_DIR/stop.out 2> $CAMSIM_DIR/stop.err &\n"
                  "tool=$!\n"
                  "wait_for \"grep -q 're-read partition table' $CAMSIM_DIR/stop.out\"\n"
@@ -318,11 +327,7 @@ TEST_F(VmSdmmcInUse, AFormatStoppedAfterFdiskWroteLeavesTheCardUnmountedAndSaysS
 // a partition, a filesystem the kernel made read-only, a node named to
 // break a shell command line, and a removal left in the page cache.
 const std::string kPartitionOfTheCard =
-    // One FAT32 entry from LBA 2048, over a card that held a whole-card
-    // FAT: its boot sector stays beneath the table.
-    "printf '\\0\\0\\0\\0\\14\\0\\0\\0\\0\\10\\0\\0\\0\\370\\1\\0' | "
-    "dd of=/dev/mmcblk0 bs=1 seek=446 conv=notrunc 2>/dev/null\n"
-    "blockdev --rereadpt /dev/mmcblk0 && mkdosfs -F 32 /dev/mmcblk0p1 > /dev/null\n";
+    kPartitionEntry + "blockdev --rereadpt /dev/mmcblk0 && mkdosfs -F 32 /dev/mmcblk0p1 > /dev/null\n";
 const std::string kStopFormatDuringFdisk =
     "setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > /dev/null 2>&1 & tool=$!\n"
     "wait_for \"grep -qs '^fdisk' /proc/[0-9]*/cmdline\"\n"
@@ -347,6 +352,10 @@ protected:
                  "run_case namespace debug -M sdmmc -f -r\n" +
                  kMountedTo + "namespace.mounted\n"
                  "kill $ns; wait $ns; ls /mnt/mmc > $CAMSIM_DIR/kept\n"
+                 // A write-protected card.
+                 "blockdev --setro /dev/mmcblk0; run_case read_only debug -M sdmmc -f; blockdev --setrw /dev/mmcblk0\n"
+                 "awk '$2 == \"/mnt/mmc\" { print $1 }' /proc/mounts > $CAMSIM_DIR/read_only.mounted\n"
+                 "ls /mnt/mmc >> $CAMSIM_DIR/read_only.mounted\n"
                  // A tmpfs without a source over the card.
                  "run_case tmpfs unshare -m sh -c 'mount -t tmpfs \"\" /mnt/mmc && debug -M sdmmc -i'\n"
                  // /mnt/mmc a link to where the card is.
@@ -406,6 +415,14 @@ TEST_F(VmSdmmcKernelView, NothingIsWrittenWhileAFilesystemStillHoldsTheCardAndWh
                   error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
     EXPECT_EQ(cam_->read_file("namespace.mounted"), "/dev/mmcblk0 rw\n");
     EXPECT_EQ(cam_->read_file("kept"), "keep\n");
+}
+
+TEST_F(VmSdmmcKernelView, AWriteProtectedCardKeepsItsFilesystemAndIsMountedAgain)
+{
+    CamsimResult r = cam_->case_result("read_only");
+    EXPECT_NE(r.out.find("Sd/mmc format failed!\n"), std::string::npos) << r.out;
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    EXPECT_EQ(cam_->read_file("read_only.mounted"), "/dev/mmcblk0\nkeep\n");
 }
 
 TEST_F(VmSdmmcKernelView, WhatMntMmcShowsIsDecidedByItsDeviceNumber)

@@ -244,6 +244,23 @@ TEST(SdmmcRepair, MendsADamagedOrMountedCardAndFailsOnOneMountedElsewhereOrWitho
     expect_repairs(cam);
 }
 
+// A check that failed (here a dosfsck that gives up) leaves a damaged
+// filesystem: it goes back on the mount point read-only, and a line says so.
+TEST(SdmmcRepair, ACardNotRepairedIsMountedAgainReadOnly)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -m\n"
+                                            "mkdir /tmp/bin; printf '#!/bin/sh\\nexit 4\\n' > /tmp/bin/dosfsck\n"
+                                            "chmod +x /tmp/bin/dosfsck\n"
+                                            "PATH=/tmp/bin:$PATH debug -M sdmmc -r\n"
+                                            "findmnt -n -o SOURCE,OPTIONS /mnt/mmc | cut -d, -f1\n");
+    EXPECT_EQ(r.out, "Sd/mmc repair /dev/mmcblk0 faild!\n/dev/mmcblk0 ro\n");
+    EXPECT_EQ(error_lines(r.err),
+              error_line("sdmmc_repair_disk", "/dev/mmcblk0 is mounted read-only again: its filesystem was not repaired\n") +
+                  error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
+}
+
 TEST(SdmmcInfo, FiguresAreThoseOfStatfsOnTheMountPoint)
 {
     Camsim cam;

@@ -657,6 +657,8 @@ static int sdmmc_repair_disk(void)
     SdmmcMount was;
     int mounted = sdmmc_unmount_card(__func__, __LINE__, "checked", &was);
     const char *node = mounted == 1 ? sdmmc_node_of(&was) : g_sdmmc_device;
+    if (mounted == 1 && !node)
+        report_error("%s is gone, not checked\n", was.source);
     int claim = mounted >= 0 && node ? sdmmc_claim_card(__func__, __LINE__, "checked") : -1;
     int checked = claim != -1;
     if (checked) {

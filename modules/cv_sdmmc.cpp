@@ -100,12 +100,14 @@ static int sdmmc_detect(void)
 
 /* After an interrupt nothing that changes the card is started: the user
  * asked to stop, and a format or a fill begun then could not be taken
- * back. 1, with a line saying so, when a stop was requested. */
+ * back. 1, with a line saying so, when a stop was requested; the line goes
+ * to standard error, beside the action's own lines, which scripts match
+ * as they stand. */
 static int sdmmc_stop_requested(const char *what)
 {
     if (!g_stop_flag)
         return 0;
-    OSA_printf("Sd/mmc %s stopped!\n", what);
+    report_error("Sd/mmc %s stopped!\n", what);
     return 1;
 }
 
@@ -524,6 +526,14 @@ static void sdmmc_note_writes(const unsigned char *before, int *written)
         *written = 1;
 }
 
+/* A format succeeds silently: a script reads the absence of this line as
+ * a formatted card, so every format that did not finish prints it. */
+static int sdmmc_format_failed(void)
+{
+    OSA_printf("Sd/mmc format failed!\n");
+    return -1;
+}
+
 /* The filesystem goes on the whole device, so the partition entries go
  * first. fdisk's result is not judged; mkdosfs's is. */
 static int sdmmc_format_card(int *written)
@@ -533,7 +543,7 @@ static int sdmmc_format_card(int *written)
     int known = sdmmc_read_head(before) == 0;
     int claim = sdmmc_claim_card("sdmmc_format_disk", __LINE__, "formatted");
     if (claim == -1)
-        return -1;
+        return sdmmc_format_failed();
     char cmd[256];
     snprintf(cmd, sizeof cmd, "fdisk %s", g_sdmmc_device);
     FILE *fdisk = OSA_popen(cmd, "w");
@@ -569,16 +579,16 @@ static int sdmmc_format_card(int *written)
         sdmmc_note_writes(before, written);
     /* Ctrl-C reaches fdisk too and ends it. */
     if (sdmmc_stop_requested("format"))
-        return -1;
+        return sdmmc_format_failed();
     sdmmc_flush_caches();
     OSA_sleepMsec(1000);
     if (sdmmc_stop_requested("format"))
-        return -1;
+        return sdmmc_format_failed();
 
     known = sdmmc_read_head(before) == 0;
     claim = sdmmc_claim_card("sdmmc_format_disk", __LINE__, "formatted");
     if (claim == -1)
-        return -1;
+        return sdmmc_format_failed();
     sdmmc_release_card(&claim);
     snprintf(cmd, sizeof cmd, "time mkdosfs -I -F 32 %s", g_sdmmc_device);
     if (OSA_system(cmd) == 0) {
@@ -587,8 +597,7 @@ static int sdmmc_format_card(int *written)
     }
     if (known)
         sdmmc_note_writes(before, written);
-    OSA_printf("Sd/mmc format failed!\n");
-    return -1;
+    return sdmmc_format_failed();
 }
 
 /* Takes the card off the mount point before a command that writes the
@@ -622,12 +631,14 @@ static int sdmmc_unmount_card(const char *func, int line, const char *not_done, 
  * card and then did not finish leaves no filesystem worth mounting. */
 static int sdmmc_format_disk(void)
 {
-    if (sdmmc_init() != 0 || sdmmc_stop_requested("format"))
+    if (sdmmc_init() != 0)
         return -1;
+    if (sdmmc_stop_requested("format"))
+        return sdmmc_format_failed();
     SdmmcMount was;
     int mounted = sdmmc_unmount_card(__func__, __LINE__, "formatted", &was);
     if (mounted < 0)
-        return -1;
+        return sdmmc_format_failed();
     int written;
     int result = sdmmc_format_card(&written);
     if (result != 0 && written) {
@@ -651,8 +662,12 @@ static int sdmmc_format_disk(void)
  * sector): a read-only second check tells the two apart. */
 static int sdmmc_repair_disk(void)
 {
-    if (sdmmc_init() != 0 || sdmmc_stop_requested("repair"))
+    if (sdmmc_init() != 0)
         return -1;
+    if (sdmmc_stop_requested("repair")) {
+        OSA_printf("Sd/mmc repair %s faild!\n", g_sdmmc_device);
+        return -1;
+    }
     int result = -1;
     SdmmcMount was;
     int mounted = sdmmc_unmount_card(__func__, __LINE__, "checked", &was);
@@ -786,7 +801,7 @@ static int sdmmc_test_speed(void)
  * the next file, and so does a card no longer on the mount point. */
 static int sdmmc_filling_disk(void)
 {
-    if (sdmmc_mount_for_test(__func__, __LINE__) != 0 || sdmmc_stop_requested("filling"))
+    if (sdmmc_mount_for_test(__func__, __LINE__) != 0)
         return -1;
     SdmmcFigures fig;
     if (sdmmc_read_figures(&fig, __func__, __LINE__) != 0)
@@ -821,6 +836,10 @@ static int sdmmc_filling_disk(void)
         i++;
     }
     sdmmc_sync_card();
+    /* The total says how many were made, not that the fill was asked for
+     * fewer: a stop is told beside it. */
+    if (i < g_sdmmc_fill_count && sdmmc_stop_requested("filling"))
+        result = -1;
     OSA_printf("Create total %d files \n", (int)i);
     if (sdmmc_read_figures(&fig, __func__, __LINE__) == 0)
         OSA_printf("Free size = %llu MB \n", (unsigned long long)(fig.free >> 20));

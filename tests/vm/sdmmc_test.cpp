@@ -260,8 +260,10 @@ TEST_F(VmSdmmcInUse, AHangUpWhileFdiskWaitsStopsTheFormatAndMountsTheOldFilesyst
 {
     EXPECT_EQ(cam_->read_file("hup.status"), "0\n");
     std::string out = cam_->read_file("hup.out");
-    EXPECT_NE(out.find("\nGet signal, signo = 1\nSd/mmc format stopped!\n"), std::string::npos) << out;
-    EXPECT_EQ(error_lines(cam_->read_file("hup.err")), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    EXPECT_NE(out.find("\nGet signal, signo = 1\nSd/mmc format failed!\n"), std::string::npos) << out;
+    EXPECT_EQ(error_lines(cam_->read_file("hup.err")),
+              error_line("sdmmc_stop_requested", "Sd/mmc format stopped!\n") +
+                  error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
     EXPECT_EQ(cam_->read_file("hup.files"), "old\n");
 }
 
@@ -295,7 +297,7 @@ TEST_F(VmSdmmcInUse, AFormatWaitsForTheFillAndNoFillFileLandsBeneathTheMountPoin
 TEST_F(VmSdmmcInUse, ACardMountedElsewhereUnderAnotherNameIsLeftAlone)
 {
     CamsimResult r = cam_->case_result("other_name");
-    EXPECT_EQ(r.out, "Sd/mmc repair /dev/mmcblk0 faild!\n");
+    EXPECT_EQ(r.out, "Sd/mmc format failed!\nSd/mmc repair /dev/mmcblk0 faild!\n");
     EXPECT_EQ(without_line_numbers(r.err),
               error_line("sdmmc_format_disk", "/dev/mmcblk0 is mounted elsewhere (/media/x), not formatted\n") +
                   error_line("sdmmc_init_param", "sdmmc format disk faild!\n") +
@@ -313,10 +315,11 @@ TEST_F(VmSdmmcInUse, AFormatStoppedAfterFdiskWroteLeavesTheCardUnmountedAndSaysS
 {
     EXPECT_EQ(cam_->read_file("stop.status"), "0\n");
     std::string out = cam_->read_file("stop.out");
-    EXPECT_NE(out.find("\nGet signal, signo = 2\nSd/mmc format stopped!\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nGet signal, signo = 2\nSd/mmc format failed!\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("usable"), std::string::npos) << out;
     EXPECT_EQ(error_lines(cam_->read_file("stop.err")),
-              error_line("sdmmc_format_disk", "Sd/mmc /dev/mmcblk0 has no usable filesystem, please format it again!\n") +
+              error_line("sdmmc_stop_requested", "Sd/mmc format stopped!\n") +
+                  error_line("sdmmc_format_disk", "Sd/mmc /dev/mmcblk0 has no usable filesystem, please format it again!\n") +
                   error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
     EXPECT_EQ(cam_->read_file("stop.mounts"), "0\n");
 }
@@ -405,9 +408,9 @@ TEST_F(VmSdmmcKernelView, NothingIsWrittenWhileAFilesystemStillHoldsTheCardAndWh
     EXPECT_EQ(without_line_numbers(r.err),
               error_line("sdmmc_format_disk", "/dev/mmcblk0 is in use, not formatted\n") +
                   error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, "Sd/mmc format failed!\n");
     r = cam_->case_result("namespace");
-    EXPECT_EQ(r.out, "Sd/mmc repair /dev/mmcblk0 faild!\n");
+    EXPECT_EQ(r.out, "Sd/mmc format failed!\nSd/mmc repair /dev/mmcblk0 faild!\n");
     EXPECT_EQ(without_line_numbers(r.err),
               error_line("sdmmc_format_disk", "/dev/mmcblk0 is in use, not formatted\n") +
                   error_line("sdmmc_init_param", "sdmmc format disk faild!\n") +

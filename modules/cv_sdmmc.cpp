@@ -4,6 +4,7 @@
  * with files. The card is worked on by the camera's shell programs. */
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -99,12 +100,14 @@ static int sdmmc_detect(void)
 
 /* After an interrupt nothing that changes the card is started: the user
  * asked to stop, and a format or a fill begun then could not be taken
- * back. 1, with a line saying so, when a stop was requested. */
+ * back. 1, with a line saying so, when a stop was requested; the line goes
+ * to standard error, beside the action's own lines, which scripts match
+ * as they stand. */
 static int sdmmc_stop_requested(const char *what)
 {
     if (!g_stop_flag)
         return 0;
-    OSA_printf("Sd/mmc %s stopped!\n", what);
+    report_error("Sd/mmc %s stopped!\n", what);
     return 1;
 }
 
@@ -124,7 +127,7 @@ static int sdmmc_lock_card(void)
         return 0;
     int fd = open(g_sdmmc_device, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        OSA_printf("SD/mmc %s is busy, waiting for the other run!\n", g_sdmmc_device);
+        report_error("SD/mmc %s is busy, waiting for the other run!\n", g_sdmmc_device);
         uint32_t start = OSA_nowMsec();
         while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             if (g_stop_flag || OSA_nowMsec() - start >= sdmmc_lock_wait_msec) {
@@ -199,19 +202,59 @@ static void sdmmc_sync_card(void)
     }
 }
 
-/* dosfsck's repairs wait in the card's page cache while this run holds the
- * card's node open (its lock): they go out to the card, and from the
- * card's own cache, before the repair is reported. */
-static void sdmmc_sync_device(void)
+/* dosfsck's repairs wait in the page cache of the node it checked while
+ * this run holds the card's node open (its lock): they go out to the card,
+ * and from the card's own cache, before the repair is reported. */
+static void sdmmc_sync_node(const char *node)
 {
-    if (g_sdmmc_lock_fd < 0 || fsync(g_sdmmc_lock_fd) != 0)
+    int fd = open(node, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0)
         sync();
+    if (fd >= 0)
+        close(fd);
+}
+
+/* Runs a program with its arguments as they are: names read from the mount
+ * table or sysfs never pass through a shell, whatever characters they
+ * hold. quiet: its output goes to /dev/null. The wait status, or -1. */
+static int sdmmc_exec(const char *const argv[], int quiet)
+{
+    /* The child's output must follow what this process printed before it. */
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGQUIT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGXFSZ, SIG_DFL);
+        if (quiet) {
+            int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) {
+                dup2(null, STDOUT_FILENO);
+                dup2(null, STDERR_FILENO);
+            }
+        }
+        execvp(argv[0], (char *const *)argv);
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return status;
 }
 
 /* One mount of the card or of a partition of it, as the mount table has it. */
 typedef struct SdmmcMount {
-    dev_t device;      /* the card's, or its partition's */
-    char point[256];   /* as the mount table writes it (blanks escaped) */
+    dev_t shown;       /* the filesystem's own number, what stat shows */
+    dev_t device;      /* the block device behind it: the card's, or its partition's */
+    int read_only;     /* the mount or its filesystem (after a FAT error) is read-only */
+    char root[256];    /* the directory of the filesystem mounted there */
+    char point[256];
     char source[256];
     char options[512]; /* the filesystem's own, then the mount's */
 } SdmmcMount;
@@ -225,9 +268,33 @@ typedef struct SdmmcCardMounts {
     SdmmcMount other; /* the first of them */
 } SdmmcCardMounts;
 
+/* The mount table writes blanks, tabs, newlines and backslashes in names
+ * as \ooo. */
 static void sdmmc_copy_field(char *dst, size_t size, const char *src)
 {
-    snprintf(dst, size, "%s", src);
+    size_t n = 0;
+    while (*src && n + 1 < size) {
+        if (src[0] == '\\' && src[1] >= '0' && src[1] <= '3' && src[2] >= '0' && src[2] <= '7' &&
+            src[3] >= '0' && src[3] <= '7') {
+            dst[n++] = (char)((src[1] - '0') * 64 + (src[2] - '0') * 8 + (src[3] - '0'));
+            src += 4;
+        } else {
+            dst[n++] = *src++;
+        }
+    }
+    dst[n] = '\0';
+}
+
+static int sdmmc_has_option(const char *options, const char *name)
+{
+    size_t len = strlen(name);
+    for (const char *o = options; o; o = strchr(o, ',')) {
+        if (*o == ',')
+            o++;
+        if (strncmp(o, name, len) == 0 && (o[len] == ',' || o[len] == '\0'))
+            return 1;
+    }
+    return 0;
 }
 
 /* The whole disk a block device belongs to: its parent in sysfs when it is
@@ -248,28 +315,33 @@ static dev_t sdmmc_whole_disk(dev_t device)
 }
 
 /* Reads one line of /proc/self/mountinfo ("ID PARENT MAJ:MIN ROOT POINT
- * OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS"); m->device is the block
- * device behind it, or 0. A filesystem with no device of its own (major 0)
- * is known by the device node it names as its source. */
+ * OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS"), its fields split at
+ * each single blank: an empty source is a field too. m->device is the
+ * block device behind it, or 0. A filesystem with no device of its own
+ * (major 0) is known by the device node it names as its source. */
 static int sdmmc_parse_mount(char *line, SdmmcMount *m)
 {
-    char *field[32];
+    char *field[40];
     int n = 0;
-    for (char *save = nullptr, *f = strtok_r(line, " \n", &save); f && n < 32;
-         f = strtok_r(nullptr, " \n", &save))
-        field[n++] = f;
+    line[strcspn(line, "\n")] = '\0';
+    for (char *rest = line; rest && n < 40;)
+        field[n++] = strsep(&rest, " ");
     int dash = 6;
     while (dash < n && strcmp(field[dash], "-") != 0)
         dash++;
     unsigned int maj, min;
-    if (dash + 3 >= n || sscanf(field[2], "%u:%u", &maj, &min) != 2)
+    if (dash + 3 >= n || n < 6 || sscanf(field[2], "%u:%u", &maj, &min) != 2)
         return -1;
+    sdmmc_copy_field(m->root, sizeof m->root, field[3]);
     sdmmc_copy_field(m->point, sizeof m->point, field[4]);
     sdmmc_copy_field(m->source, sizeof m->source, field[dash + 2]);
-    /* The mount's own flags last, so that a read-only mount of a
-     * read-write filesystem stays read-only. */
-    snprintf(m->options, sizeof m->options, "%s,%s", field[dash + 3], field[5]);
-    m->device = makedev(maj, min);
+    /* After a FAT error the kernel marks the filesystem read-only and
+     * leaves the mount's own flag as it was: either makes it read-only. */
+    m->read_only = sdmmc_has_option(field[5], "ro") || sdmmc_has_option(field[dash + 3], "ro");
+    snprintf(m->options, sizeof m->options, "%s,%s%s", field[dash + 3], field[5],
+             m->read_only ? ",ro" : "");
+    m->shown = makedev(maj, min);
+    m->device = m->shown;
     struct stat st;
     if (maj == 0)
         m->device = strncmp(m->source, "/dev/", 5) == 0 && stat(m->source, &st) == 0 &&
@@ -280,11 +352,14 @@ static int sdmmc_parse_mount(char *line, SdmmcMount *m)
 }
 
 /* Finds the selected card's mounts by device number: under any name, a
- * partition of it included. */
+ * partition of it included. The card is on the mount point when the
+ * filesystem the mount point leads to (through any link) is the card's,
+ * mounted there with its root: a mount over it, or over /mnt, hides it. */
 static int sdmmc_find_card_mounts(SdmmcCardMounts *found, const char *func, int line)
 {
     memset(found, 0, sizeof *found);
-    struct stat card;
+    struct stat card, shown;
+    char place[PATH_MAX];
     FILE *table = nullptr;
     if (stat(g_sdmmc_device, &card) != 0 || !S_ISBLK(card.st_mode) ||
         (table = fopen("/proc/self/mountinfo", "re")) == nullptr) {
@@ -292,6 +367,7 @@ static int sdmmc_find_card_mounts(SdmmcCardMounts *found, const char *func, int 
                         g_sdmmc_device);
         return -1;
     }
+    int reachable = realpath(SDMMC_MOUNT_POINT, place) != nullptr && stat(place, &shown) == 0;
     char *text = nullptr;
     size_t size = 0;
     SdmmcMount m;
@@ -300,7 +376,7 @@ static int sdmmc_find_card_mounts(SdmmcCardMounts *found, const char *func, int 
             continue;
         int is_card = m.device != 0 &&
                       (m.device == card.st_rdev || sdmmc_whole_disk(m.device) == card.st_rdev);
-        int at_point = strcmp(m.point, SDMMC_MOUNT_POINT) == 0;
+        int at_point = reachable && strcmp(m.point, place) == 0;
         /* A later mount on the mount point covers the earlier ones. */
         if (at_point && found->on_point) {
             found->on_point = 0;
@@ -316,6 +392,14 @@ static int sdmmc_find_card_mounts(SdmmcCardMounts *found, const char *func, int 
     }
     free(text);
     fclose(table);
+    /* What the mount point shows decides: a part of the card bound there,
+     * or a filesystem over it that the table did not name, is not the
+     * card on the mount point. */
+    if (found->on_point && (found->point.shown != shown.st_dev || strcmp(found->point.root, "/") != 0)) {
+        found->on_point = 0;
+        if (found->elsewhere++ == 0)
+            found->other = found->point;
+    }
     return 0;
 }
 
@@ -363,41 +447,108 @@ static int sdmmc_mount(void)
     return OSA_system(cmd);
 }
 
-/* The node to mount what was mounted again: the card's, or for a
- * partition the name it was mounted by, once that is seen to be the same
- * device still. */
+/* The node of what was mounted, to check it and to mount it again: the
+ * card's, or for a partition the name it was mounted by, once that is seen
+ * to be the same device still, else the name sysfs gives it in /dev. */
 static const char *sdmmc_node_of(const SdmmcMount *m)
 {
+    static char named[300];
     struct stat st;
     if (stat(g_sdmmc_device, &st) == 0 && st.st_rdev == m->device)
         return g_sdmmc_device;
     if (stat(m->source, &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == m->device)
         return m->source;
+    char path[64], name[64] = "";
+    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/uevent", major(m->device), minor(m->device));
+    FILE *f = fopen(path, "re");
+    char text[128];
+    while (f && fgets(text, sizeof text, f))
+        sscanf(text, "DEVNAME=%63[^\n]", name);
+    if (f)
+        fclose(f);
+    snprintf(named, sizeof named, "/dev/%s", name);
+    if (name[0] && strchr(name, '/') == nullptr && stat(named, &st) == 0 && S_ISBLK(st.st_mode) &&
+        st.st_rdev == m->device)
+        return named;
     return nullptr;
 }
 
-/* Puts node back on the mount point with the options the card's mount
- * had: a write-protected card stays read-only. The kernel writes them
- * without quotes; one that has any is not handed to the shell. */
-static int sdmmc_mount_again(const char *node, const SdmmcMount *was)
+/* Puts node back where the card's mount was, with the options it had: a
+ * card that was read-only stays so, and read_only makes it so. */
+static int sdmmc_mount_again(const char *node, const SdmmcMount *was, int read_only)
 {
-    if (strchr(was->options, '\'') != nullptr)
-        return -1;
-    char cmd[1024];
-    snprintf(cmd, sizeof cmd, "mount -t vfat %s " SDMMC_MOUNT_POINT " -o '%s'", node, was->options);
-    return OSA_system(cmd) == 0 ? 0 : -1;
+    char options[sizeof was->options + 4];
+    snprintf(options, sizeof options, "%s%s", was->options, read_only ? ",ro" : "");
+    const char *const argv[] = {"mount", "-t", "vfat", node, was->point, "-o", options, nullptr};
+    return sdmmc_exec(argv, 0) == 0 ? 0 : -1;
+}
+
+/* The kernel's own answer to whether anything holds the card: an exclusive
+ * open fails while any filesystem, in any mount namespace, detached or
+ * not, has the card or a partition of it. -1, with a line saying so, when
+ * something does; else the claim (or -2 when the node cannot be opened at
+ * all: the commands then fail on their own), which the caller lets go
+ * before a program that writes the card claims it in its turn. */
+static int sdmmc_claim_card(const char *func, int line, const char *not_done)
+{
+    int fd = open(g_sdmmc_device, O_RDONLY | O_EXCL | O_CLOEXEC);
+    if (fd >= 0)
+        return fd;
+    if (errno != EBUSY)
+        return -2;
+    report_error_at(OSA_sourceName(__FILE__), func, line, "%s is in use, not %s\n", g_sdmmc_device, not_done);
+    return -1;
+}
+
+static void sdmmc_release_card(int *claim)
+{
+    if (*claim >= 0)
+        close(*claim);
+    *claim = -2;
+}
+
+/* The first bytes of the card: the partition table, and the boot sector,
+ * the first FAT sectors of a whole-card FAT32. Read through the card's
+ * page cache, where fdisk's and mkdosfs's writes land. */
+enum { SDMMC_HEAD_SIZE = 65536 };
+static int sdmmc_read_head(unsigned char *head)
+{
+    return g_sdmmc_lock_fd >= 0 && pread(g_sdmmc_lock_fd, head, SDMMC_HEAD_SIZE, 0) == SDMMC_HEAD_SIZE ? 0 : -1;
+}
+
+/* *written: whether fdisk or mkdosfs changed the card, so that its old
+ * filesystem is gone even though the format failed: a write-protected card
+ * refuses both, and keeps its filesystem. */
+static void sdmmc_note_writes(const unsigned char *before, int *written)
+{
+    static unsigned char now[SDMMC_HEAD_SIZE];
+    if (sdmmc_read_head(now) == 0 && memcmp(before, now, SDMMC_HEAD_SIZE) != 0)
+        *written = 1;
+}
+
+/* A format succeeds silently: a script reads the absence of this line as
+ * a formatted card, so every format that did not finish prints it. */
+static int sdmmc_format_failed(void)
+{
+    OSA_printf("Sd/mmc format failed!\n");
+    return -1;
 }
 
 /* The filesystem goes on the whole device, so the partition entries go
- * first. fdisk's result is not judged; mkdosfs's is. *written: the card
- * may no longer hold its old filesystem, even if this fails. */
+ * first. fdisk's result is not judged; mkdosfs's is. */
 static int sdmmc_format_card(int *written)
 {
+    static unsigned char before[SDMMC_HEAD_SIZE];
     *written = 0;
+    int known = sdmmc_read_head(before) == 0;
+    int claim = sdmmc_claim_card("sdmmc_format_disk", __LINE__, "formatted");
+    if (claim == -1)
+        return sdmmc_format_failed();
     char cmd[256];
     snprintf(cmd, sizeof cmd, "fdisk %s", g_sdmmc_device);
     FILE *fdisk = OSA_popen(cmd, "w");
     if (!fdisk) {
+        sdmmc_release_card(&claim);
         OSA_printf("fdisk %s failed!\n", g_sdmmc_device);
         return -1;
     }
@@ -407,31 +558,46 @@ static int sdmmc_format_card(int *written)
     void (*old_pipe_action)(int) = signal(SIGPIPE, SIG_IGN);
     static const char script[] = "d1\nd2\nd3\nd4\n w\n";
     /* An interrupt leaves the script unfinished: without its "w" fdisk
-     * quits and writes nothing. */
-    size_t i;
-    for (i = 0; script[i] != '\0' && !g_stop_flag; i++) {
+     * quits and writes nothing. The claim keeps the card from being
+     * mounted while fdisk reads the deletions; it goes just before the
+     * write, which fdisk follows with its own re-read of the partitions,
+     * refused while anyone claims the card. */
+    for (size_t i = 0; script[i] != '\0' && !g_stop_flag; i++) {
+        if (strcmp(script + i, " w\n") == 0) {
+            fflush(fdisk);
+            sdmmc_release_card(&claim);
+        }
         fputc(script[i], fdisk);
         if (script[i + 1] == '\n')
             OSA_sleepMsec(500);
     }
-    *written = script[i] == '\0';
+    sdmmc_release_card(&claim);
     OSA_pclose(fdisk);
     signal(SIGPIPE, old_pipe_action);
+    /* A card this run cannot read, fdisk cannot write either. */
+    if (known)
+        sdmmc_note_writes(before, written);
     /* Ctrl-C reaches fdisk too and ends it. */
     if (sdmmc_stop_requested("format"))
-        return -1;
+        return sdmmc_format_failed();
     sdmmc_flush_caches();
     OSA_sleepMsec(1000);
     if (sdmmc_stop_requested("format"))
-        return -1;
+        return sdmmc_format_failed();
 
+    known = sdmmc_read_head(before) == 0;
+    claim = sdmmc_claim_card("sdmmc_format_disk", __LINE__, "formatted");
+    if (claim == -1)
+        return sdmmc_format_failed();
+    sdmmc_release_card(&claim);
     snprintf(cmd, sizeof cmd, "time mkdosfs -I -F 32 %s", g_sdmmc_device);
     if (OSA_system(cmd) == 0) {
         sdmmc_flush_caches();
         return 0;
     }
-    OSA_printf("Sd/mmc format failed!\n");
-    return -1;
+    if (known)
+        sdmmc_note_writes(before, written);
+    return sdmmc_format_failed();
 }
 
 /* Takes the card off the mount point before a command that writes the
@@ -451,7 +617,8 @@ static int sdmmc_unmount_card(const char *func, int line, const char *not_done, 
     }
     if (!found.on_point)
         return 0;
-    if (OSA_system("umount " SDMMC_MOUNT_POINT) != 0)
+    const char *const argv[] = {"umount", found.point.point, nullptr};
+    if (sdmmc_exec(argv, 0) != 0)
         return -1;
     *was = found.point;
     return 1;
@@ -459,54 +626,74 @@ static int sdmmc_unmount_card(const char *func, int line, const char *not_done, 
 
 /* A filesystem still mounted on the card would go on writing its old FAT
  * over the new one: the card is taken off the mount point for the format
- * and mounted again after, as it was, with the new filesystem. A format
- * that got as far as fdisk's write and then did not finish leaves no
- * filesystem worth mounting. */
+ * and mounted again after, the new filesystem on the whole card; a format
+ * that wrote nothing puts back what was there. A format that changed the
+ * card and then did not finish leaves no filesystem worth mounting. */
 static int sdmmc_format_disk(void)
 {
-    if (sdmmc_init() != 0 || sdmmc_stop_requested("format"))
+    if (sdmmc_init() != 0)
         return -1;
+    if (sdmmc_stop_requested("format"))
+        return sdmmc_format_failed();
     SdmmcMount was;
     int mounted = sdmmc_unmount_card(__func__, __LINE__, "formatted", &was);
     if (mounted < 0)
-        return -1;
+        return sdmmc_format_failed();
     int written;
     int result = sdmmc_format_card(&written);
     if (result != 0 && written) {
-        OSA_printf("Sd/mmc %s has no usable filesystem, please format it again!\n", g_sdmmc_device);
+        report_error("Sd/mmc %s has no usable filesystem, please format it again!\n", g_sdmmc_device);
         return -1;
     }
-    if (mounted == 1 && sdmmc_mount_again(g_sdmmc_device, &was) != 0)
-        result = -1;
+    if (mounted == 1) {
+        const char *node = result == 0 ? g_sdmmc_device : sdmmc_node_of(&was);
+        if (!node || sdmmc_mount_again(node, &was, 0) != 0)
+            result = -1;
+    }
     return result;
 }
 
 /* dosfsck writes its repairs to the device beneath any mounted filesystem,
- * and the kernel's vfat marks a mounted card dirty: the card is taken off
- * the mount point for the check and put back after, as it was. dosfsck's
- * status 1 means "changed the filesystem" but also "gave up" (a card with
- * no FAT boot sector): a read-only second check tells the two apart. */
+ * and the kernel's vfat marks a mounted card dirty: the filesystem that
+ * was on the mount point (the card's, or its partition's) is taken off it
+ * for the check and put back after, as it was; read-only when it was not
+ * repaired, so that a damaged filesystem takes no writes. dosfsck's status
+ * 1 means "changed the filesystem" but also "gave up" (no FAT boot
+ * sector): a read-only second check tells the two apart. */
 static int sdmmc_repair_disk(void)
 {
-    if (sdmmc_init() != 0 || sdmmc_stop_requested("repair"))
+    if (sdmmc_init() != 0)
         return -1;
+    if (sdmmc_stop_requested("repair")) {
+        OSA_printf("Sd/mmc repair %s faild!\n", g_sdmmc_device);
+        return -1;
+    }
     int result = -1;
     SdmmcMount was;
     int mounted = sdmmc_unmount_card(__func__, __LINE__, "checked", &was);
-    if (mounted >= 0) {
-        char cmd[256];
-        snprintf(cmd, sizeof cmd, "time dosfsck -a -v -V %s", g_sdmmc_device);
-        int status = OSA_system(cmd);
+    const char *node = mounted == 1 ? sdmmc_node_of(&was) : g_sdmmc_device;
+    if (mounted == 1 && !node)
+        report_error("%s is gone, not checked\n", was.source);
+    int claim = mounted >= 0 && node ? sdmmc_claim_card(__func__, __LINE__, "checked") : -1;
+    int checked = claim != -1;
+    if (checked) {
+        sdmmc_release_card(&claim);
+        const char *const check[] = {"time", "dosfsck", "-a", "-v", "-V", node, nullptr};
+        int status = sdmmc_exec(check, 0);
         if (status == 0) {
             result = 0;
         } else if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
-            snprintf(cmd, sizeof cmd, "dosfsck -n %s > /dev/null 2>&1", g_sdmmc_device);
-            result = OSA_system(cmd) == 0 ? 0 : -1;
+            const char *const verdict[] = {"dosfsck", "-n", node, nullptr};
+            result = sdmmc_exec(verdict, 1) == 0 ? 0 : -1;
         }
-        sdmmc_sync_device();
-        const char *node = mounted == 1 ? sdmmc_node_of(&was) : nullptr;
-        if (mounted == 1 && (!node || sdmmc_mount_again(node, &was) != 0))
+        sdmmc_sync_node(node);
+    }
+    if (mounted == 1) {
+        int read_only = checked && result != 0;
+        if (!node || sdmmc_mount_again(node, &was, read_only) != 0)
             result = -1;
+        else if (read_only && !was.read_only)
+            report_error("%s is mounted read-only again: its filesystem was not repaired\n", node);
     }
     if (result == 0) {
         OSA_printf("Sd/mmc repair %s success!\n", g_sdmmc_device);
@@ -574,12 +761,26 @@ static int sdmmc_info(void)
     return 0;
 }
 
+/* dd follows a link and writes into whatever a name leads to: a card that
+ * holds a link or a device node under a test file's name (a filesystem
+ * with links, mounted by something else) is not written through it. 0 when
+ * the name is free or a regular file. */
+static int sdmmc_own_file(const char *path, const char *func, int line)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode))
+        return 0;
+    report_error_at(OSA_sourceName(__FILE__), func, line, "%s is not a regular file, not written\n", path);
+    return -1;
+}
+
 /* The durations come from "time" and dd themselves; the cache flush between
  * makes the read come from the card, not from memory. The test file is the
  * tool's own: it goes after a stop too. */
 static int sdmmc_test_speed(void)
 {
-    if (sdmmc_mount_for_test(__func__, __LINE__) != 0 || sdmmc_stop_requested("speed test"))
+    if (sdmmc_mount_for_test(__func__, __LINE__) != 0 || sdmmc_stop_requested("speed test") ||
+        sdmmc_own_file(SDMMC_MOUNT_POINT "/empty.file", __func__, __LINE__) != 0)
         return -1;
     OSA_system("time dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/empty.file bs=128k count=1k ");
     sdmmc_flush_caches();
@@ -588,7 +789,10 @@ static int sdmmc_test_speed(void)
         OSA_system("time dd if=" SDMMC_MOUNT_POINT "/empty.file of=/dev/null bs=128k count=1k ");
         OSA_sleepMsec(1000);
     }
+    /* The card is mounted async: without the sync a power cut long after
+     * the test leaves the whole test file on it. */
     OSA_system("rm -rf " SDMMC_MOUNT_POINT "/empty.file");
+    sdmmc_sync_card();
     return stopped ? -1 : 0;
 }
 
@@ -597,7 +801,7 @@ static int sdmmc_test_speed(void)
  * the next file, and so does a card no longer on the mount point. */
 static int sdmmc_filling_disk(void)
 {
-    if (sdmmc_mount_for_test(__func__, __LINE__) != 0 || sdmmc_stop_requested("filling"))
+    if (sdmmc_mount_for_test(__func__, __LINE__) != 0)
         return -1;
     SdmmcFigures fig;
     if (sdmmc_read_figures(&fig, __func__, __LINE__) != 0)
@@ -614,11 +818,14 @@ static int sdmmc_filling_disk(void)
             return -1;
         }
         OSA_printf("Create %s/file%d \n", SDMMC_MOUNT_POINT, (int)i);
-        char cmd[256];
-        snprintf(cmd, sizeof cmd,
-                 "dd if=/dev/zero of=" SDMMC_MOUNT_POINT "/file%d  bs=128k count=%u > /dev/null 2>&1",
-                 (int)i, g_sdmmc_fill_size * 8u);
-        OSA_system(cmd);
+        char cmd[256], name[64];
+        snprintf(name, sizeof name, SDMMC_MOUNT_POINT "/file%d", (int)i);
+        snprintf(cmd, sizeof cmd, "dd if=/dev/zero of=%s  bs=128k count=%u > /dev/null 2>&1", name,
+                 g_sdmmc_fill_size * 8u);
+        if (sdmmc_own_file(name, __func__, __LINE__) == 0)
+            OSA_system(cmd);
+        else
+            result = -1;
         if ((i + 1) % 32 == 0) {
             if (sdmmc_read_figures(&fig, __func__, __LINE__) == 0)
                 OSA_printf("Free size = %llu MB \n", (unsigned long long)(fig.free >> 20));
@@ -629,6 +836,10 @@ static int sdmmc_filling_disk(void)
         i++;
     }
     sdmmc_sync_card();
+    /* The total says how many were made, not that the fill was asked for
+     * fewer: a stop is told beside it. */
+    if (i < g_sdmmc_fill_count && sdmmc_stop_requested("filling"))
+        result = -1;
     OSA_printf("Create total %d files \n", (int)i);
     if (sdmmc_read_figures(&fig, __func__, __LINE__) == 0)
         OSA_printf("Free size = %llu MB \n", (unsigned long long)(fig.free >> 20));

@@ -128,12 +128,24 @@ TEST(SdmmcDetect, SecondDetectionDecidesAfterTheReinitPause)
     }
 }
 
-// file2 is a FIFO, so the dd writing it waits for a reader: the interrupt
-// arrives while that dd is certainly running.
-const std::string kFillWithStuckFile2 =
-    kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n" + "mkfifo /mnt/mmc/file2\n" + kStatfsTo +
-    "before\n";
-const std::string kWaitForFile2 = "wait_for \"pgrep -f '^dd .*/mnt/mmc/file2 ' > /dev/null\"\n";
+// A dd first on PATH (for the tool run with kHeldPath) that holds its write
+// of NAME, having made /tmp/held, until /tmp/go exists: a signal then
+// certainly arrives while that dd runs.
+inline std::string holding_dd(const std::string &name)
+{
+    return "mkdir -p /tmp/bin; cat > /tmp/bin/dd <<EOF\n"
+           "#!/bin/sh\n"
+           "case \" \\$* \" in *\" of=/mnt/mmc/" + name + " \"*) : > /tmp/held\n"
+           "    until [ -e /tmp/go ]; do sleep 0.05; done ;;\n"
+           "esac\n"
+           "exec $(command -v dd) \"\\$@\"\n"
+           "EOF\n"
+           "chmod +x /tmp/bin/dd\n";
+}
+const std::string kHeldPath = "PATH=/tmp/bin:$PATH ";
+const std::string kFillWithHeldFile2 =
+    kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n" + holding_dd("file2") + kStatfsTo + "before\n";
+const std::string kWaitForFile2 = "wait_for 'test -e /tmp/held'\n";
 
 // Below the mount point lies the camera's own filesystem: the tests must
 // not measure or fill it, neither when the card is mounted elsewhere nor
@@ -146,11 +158,11 @@ TEST(SdmmcMount, TestsNeedTheCardItselfOnTheMountPoint)
                 "mkdir /mnt/card && mount -t vfat /dev/mmcblk0 /mnt/card\n"
                 "run_case elsewhere debug -M sdmmc -m -i -s -n 1 -z 1 -F\n"
                 "umount /mnt/card\n"
-                "debug -M sdmmc -m && mkfifo /mnt/mmc/file2\n"
+                "debug -M sdmmc -m\n" + holding_dd("file2") + kHeldPath +
                 "debug -M sdmmc -n 10 -z 1 -F > $CAMSIM_DIR/gone.out 2> $CAMSIM_DIR/gone.err &\n"
                 "tool=$!\n" +
                 kWaitForFile2 + "umount -l /mnt/mmc\n"
-                                "pkill -f '^dd .*/mnt/mmc/file2 '\n"
+                                "pkill -f '^/bin/sh /tmp/bin/dd '\n"
                                 "wait $tool\n"
                                 "ls -A /mnt/mmc > $CAMSIM_DIR/left\n",
             120);
@@ -232,6 +244,23 @@ TEST(SdmmcRepair, MendsADamagedOrMountedCardAndFailsOnOneMountedElsewhereOrWitho
     expect_repairs(cam);
 }
 
+// A check that failed (here a dosfsck that gives up) leaves a damaged
+// filesystem: it goes back on the mount point read-only, and a line says so.
+TEST(SdmmcRepair, ACardNotRepairedIsMountedAgainReadOnly)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -m\n"
+                                            "mkdir /tmp/bin; printf '#!/bin/sh\\nexit 4\\n' > /tmp/bin/dosfsck\n"
+                                            "chmod +x /tmp/bin/dosfsck\n"
+                                            "PATH=/tmp/bin:$PATH debug -M sdmmc -r\n"
+                                            "findmnt -n -o SOURCE,OPTIONS /mnt/mmc | cut -d, -f1\n");
+    EXPECT_EQ(r.out, "Sd/mmc repair /dev/mmcblk0 faild!\n/dev/mmcblk0 ro\n");
+    EXPECT_EQ(error_lines(r.err),
+              error_line("sdmmc_repair_disk", "/dev/mmcblk0 is mounted read-only again: its filesystem was not repaired\n") +
+                  error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
+}
+
 TEST(SdmmcInfo, FiguresAreThoseOfStatfsOnTheMountPoint)
 {
     Camsim cam;
@@ -272,16 +301,16 @@ TEST(SdmmcSpeed, AStopDuringTheWriteStillRemovesTheTestFile)
 {
     Camsim cam;
     insert_card(cam, "card.img", 40);
-    // A FIFO holds the writing dd until the interrupt ends it.
-    CamsimResult r = cam.run(kWaitFor + kFormatCard0 +
-                             "debug -M sdmmc -m && mkfifo /mnt/mmc/empty.file\n"
-                             "setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -s > /tmp/out &\n"
+    // The writing dd is held until the interrupt ends it.
+    CamsimResult r = cam.run(kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n" + holding_dd("empty.file") +
+                             kHeldPath + "setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -s > /tmp/out &\n"
                              "tool=$!\n"
-                             "wait_for \"pgrep -f '^dd .*of=/mnt/mmc/empty.file' > /dev/null\"\n"
+                             "wait_for 'test -e /tmp/held'\n"
                              "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
                              "cat /tmp/out; ls -A /mnt/mmc\n");
-    EXPECT_EQ(r.out, "status 0\n\nGet signal, signo = 2\nSd/mmc speed test stopped!\n");
-    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc test speed faild!\n"));
+    EXPECT_EQ(r.out, "status 0\n\nGet signal, signo = 2\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_stop_requested", "Sd/mmc speed test stopped!\n") +
+                                      error_line("sdmmc_init_param", "sdmmc test speed faild!\n"));
 }
 
 TEST(SdmmcFill, EachFillUsesTheCountAndSizeGivenBeforeItAndGoesOnWhenTheCardIsFull)
@@ -329,22 +358,26 @@ TEST(SdmmcFill, InterruptOfTheToolAloneStopsBeforeTheNextFile)
 {
     Camsim cam;
     insert_card(cam, "card.img", 40);
-    CamsimResult r = cam.run(kFillWithStuckFile2 +
+    CamsimResult r = cam.run(kFillWithHeldFile2 + kHeldPath +
                                  "debug -M sdmmc -n 0x64 -z 1 -F > $CAMSIM_DIR/out &\n"
                                  "tool=$!\n" +
                                  kWaitForFile2 +
                                  "kill -INT $tool\n"
-                                 // The dd goes on: it gets its reader and ends normally.
-                                 "wc -c < /mnt/mmc/file2 > $CAMSIM_DIR/read\n"
-                                 "wait $tool; echo $? > $CAMSIM_DIR/status\n" +
+                                 // The dd goes on: let go, it ends normally.
+                                 ": > /tmp/go\n"
+                                 "wait $tool; echo $? > $CAMSIM_DIR/status\n"
+                                 "stat -c %s /mnt/mmc/file2 > $CAMSIM_DIR/written\n" +
                                  kStatfsTo + "after\n",
                              240);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(cam.read_file("status"), "0\n");
-    EXPECT_EQ(cam.read_file("read"), "1048576\n");
+    EXPECT_EQ(cam.read_file("written"), "1048576\n");
     EXPECT_EQ(cam.read_file("out"), fill_header(read_figures(cam, "before"), 100, 1) +
                                         create_lines(0, 3) + "\nGet signal, signo = 2\n" +
                                         fill_footer(3, read_figures(cam, "after")));
+    // The total is the files made; that the fill was cut short, beside it.
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_stop_requested", "Sd/mmc filling stopped!\n") +
+                                      error_line("sdmmc_init_param", "sdmmc filling disk faild!\n"));
 }
 
 TEST(SdmmcFill, InterruptOfTheWholeProcessGroupEndsTheRunningDdAndTheFill)
@@ -354,13 +387,13 @@ TEST(SdmmcFill, InterruptOfTheWholeProcessGroupEndsTheRunningDdAndTheFill)
     // As Ctrl-C at a terminal: the signal goes to the tool's process group.
     // -n after -F comes too late for it: the fill uses the default count.
     CamsimResult r = cam.run(
-        kFillWithStuckFile2 +
+        kFillWithHeldFile2 + kHeldPath +
             "setsid sh -c 'echo $$ > /tmp/group; exec debug -M sdmmc -z 1 -F -n 10 > "
             "$CAMSIM_DIR/out' &\n"
             "tool=$!\n" +
             kWaitForFile2 + "kill -INT -$(cat /tmp/group)\n"
-                            "if ! wait_for \"! pgrep -f '^dd .*/mnt/mmc/file2 ' > /dev/null\"; then\n"
-                            "    echo dd still running > $CAMSIM_DIR/stuck; cat /mnt/mmc/file2 > /dev/null\n"
+                            "if ! wait_for \"! pgrep -f '^/bin/sh /tmp/bin/dd ' > /dev/null\"; then\n"
+                            "    echo dd still running > $CAMSIM_DIR/stuck; : > /tmp/go\n"
                             "fi\n"
                             "wait $tool; echo $? > $CAMSIM_DIR/status\n" +
             kStatfsTo + "after\n",
@@ -371,6 +404,40 @@ TEST(SdmmcFill, InterruptOfTheWholeProcessGroupEndsTheRunningDdAndTheFill)
     EXPECT_EQ(cam.read_file("out"), fill_header(read_figures(cam, "before"), 128, 1) +
                                         create_lines(0, 3) + "\nGet signal, signo = 2\n" +
                                         fill_footer(3, read_figures(cam, "after")));
+}
+
+// On a card whose filesystem has links and FIFOs (mounted by something
+// else), a test file's name may lead elsewhere: into the configuration
+// database, or a FIFO nobody reads. The fill and the speed test leave such
+// a name alone and say so; the fill writes its other files.
+TEST(SdmmcFill, ALinkOrFifoUnderATestFilesNameIsNeitherFollowedNorWritten)
+{
+    for (const std::string plant : {"ln -s /mnt/nand/cvdb.db", "mkfifo"}) {
+        Camsim cam;
+        insert_card(cam, "card.img", 40);
+        cam.run(kRunCase + kFormatCard0 + "debug -M sdmmc -m; cp /mnt/nand/cvdb.db /tmp/db\n" + plant +
+                " /mnt/mmc/file0; " + plant + " /mnt/mmc/empty.file\n"
+                "run_case fill timeout 30 debug -M sdmmc -n 2 -z 1 -F\n"
+                "run_case speed timeout 30 debug -M sdmmc -s\n"
+                "cmp -s /tmp/db /mnt/nand/cvdb.db; echo $? > $CAMSIM_DIR/db\n"
+                "cd /mnt/mmc; stat -c '%n %F' file0 empty.file; stat -c '%n %s' file1 > $CAMSIM_DIR/files\n",
+                120);
+        SCOPED_TRACE(plant);
+        CamsimResult r = cam.case_result("fill");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(without_line_numbers(r.err),
+                  error_line("sdmmc_filling_disk", "/mnt/mmc/file0 is not a regular file, not written\n") +
+                      error_line("sdmmc_init_param", "sdmmc filling disk faild!\n"));
+        EXPECT_NE(r.out.find(create_lines(0, 2) + "Create total 2 files \n"), std::string::npos) << r.out;
+        r = cam.case_result("speed");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(without_line_numbers(r.err),
+                  error_line("sdmmc_test_speed", "/mnt/mmc/empty.file is not a regular file, not written\n") +
+                      error_line("sdmmc_init_param", "sdmmc test speed faild!\n"));
+        EXPECT_EQ(cam.read_file("db"), "0\n");
+        EXPECT_EQ(cam.read_file("files"), "file1 1048576\n");
+    }
 }
 
 TEST(SdmmcMount, AnIgnoredChildSignalFromTheParentDoesNotFailTheCommands)
@@ -389,19 +456,28 @@ TEST(SdmmcFormat, CtrlCWhileFdiskWaitsLeavesTheCardAsItWasAndStartsNoRepairOrFil
     Camsim cam;
     insert_card(cam, "card.img", 40);
     // As Ctrl-C at a terminal: the signal reaches fdisk and the tool alike.
+    // fdisk's own blank line may come before or after the tool's lines.
     CamsimResult r = cam.run(
         kWaitFor + "mkdosfs -F 32 -i 12345678 /dev/mmcblk0 > /dev/null\n"
                    "setsid sh -c 'echo $$ > /tmp/group; exec debug -M sdmmc -f -r -F' > /tmp/out &\n"
                    "tool=$!\n"
                    "wait_for 'pgrep -x fdisk > /dev/null'\n"
                    "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
-                   "grep -e stopped -e signal /tmp/out\n"
+                   "sed -n '/signal/,$p' /tmp/out | sed '/^$/d'\n"
                    "blkid -p -o value -s UUID /dev/mmcblk0\n",
         120);
-    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format stopped!\n"
-                     "Sd/mmc repair stopped!\nSd/mmc filling stopped!\n1234-5678\n");
-    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n") +
+    // Each action keeps its own lines, as when it fails or finds the stop
+    // flag set; that it was stopped is said on standard error.
+    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format failed!\n"
+                     "Sd/mmc repair /dev/mmcblk0 faild!\n"
+                     "All size = 39 MB, free size = 39 MB \n"
+                     "Try to filling sdmmc by creating 128 files, echo file size 128 MB \n"
+                     "Create total 0 files \nFree size = 39 MB \n1234-5678\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_stop_requested", "Sd/mmc format stopped!\n") +
+                                      error_line("sdmmc_init_param", "sdmmc format disk faild!\n") +
+                                      error_line("sdmmc_stop_requested", "Sd/mmc repair stopped!\n") +
                                       error_line("sdmmc_init_param", "sdmmc repair disk faild!\n") +
+                                      error_line("sdmmc_stop_requested", "Sd/mmc filling stopped!\n") +
                                       error_line("sdmmc_init_param", "sdmmc filling disk faild!\n"));
 }
 
@@ -429,32 +505,45 @@ TEST(SdmmcFormat, AHangUpWhileFdiskWaitsStopsTheFormatAndMountsTheCardAgain)
                                   "tool=$!\n"
                                   "wait_for 'pgrep -x fdisk > /dev/null'\n"
                                   "kill -HUP -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
-                                  "grep -e stopped -e signal /tmp/out\n"
+                                  "grep -e failed -e signal /tmp/out\n"
                                   "findmnt -n -o SOURCE /mnt/mmc\n");
-    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 1\nSd/mmc format stopped!\n/dev/mmcblk0\n");
-    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 1\nSd/mmc format failed!\n/dev/mmcblk0\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_stop_requested", "Sd/mmc format stopped!\n") +
+                                      error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
 }
 
-// Ctrl-C while mkdosfs runs: the card holds a half-made filesystem, which
-// must not go back on the mount point. A stand-in that waits before the
-// real mkdosfs gives the moment.
-TEST(SdmmcFormat, CtrlCWhileMkdosfsRunsLeavesTheCardUnmountedAndSaysItMustBeFormattedAgain)
+// Ctrl-C while mkdosfs runs: a card it has begun to write holds a half-made
+// filesystem, which must not go back on the mount point; one it has not
+// written yet still holds its old one (fdisk's empty table leaves a
+// whole-card FAT's boot sector as it was), which goes back. A stand-in that
+// waits before the real mkdosfs gives the moment.
+TEST(SdmmcFormat, CtrlCWhileMkdosfsRunsMountsTheCardAgainOnlyWhenNothingWasWritten)
 {
-    Camsim cam;
-    insert_card(cam, "card.img", 40);
-    CamsimResult r = cam.run(
-        kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n"
-                                  "mkdir /tmp/bin; printf '#!/bin/sh\\n: > /tmp/started\\nsleep 30\\nexec %s \"$@\"\\n' "
-                                  "\"$(command -v mkdosfs)\" > /tmp/bin/mkdosfs; chmod +x /tmp/bin/mkdosfs\n"
-                                  "PATH=/tmp/bin:$PATH setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > /tmp/out &\n"
-                                  "tool=$!\n"
-                                  "wait_for 'test -e /tmp/started'\n"
-                                  "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
-                                  "grep -e signal -e failed -e usable /tmp/out\n"
-                                  "findmnt -n -o SOURCE /mnt/mmc || echo unmounted\n");
-    EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format failed!\n"
-                     "Sd/mmc /dev/mmcblk0 has no usable filesystem, please format it again!\nunmounted\n");
-    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    struct Case {
+        const char *first_step, *mounted;
+        std::string err;
+    } cases[] = {
+        {"dd if=/dev/zero of=/dev/mmcblk0 bs=512 count=1 conv=notrunc status=none",
+         "unmounted\n", error_line("sdmmc_format_disk", "Sd/mmc /dev/mmcblk0 has no usable filesystem, please format it again!\n")},
+        {":", "/dev/mmcblk0\n", ""},
+    };
+    for (const auto &c : cases) {
+        Camsim cam;
+        insert_card(cam, "card.img", 40);
+        CamsimResult r = cam.run(
+            kWaitFor + kFormatCard0 + "debug -M sdmmc -m\n"
+                                      "mkdir /tmp/bin; printf '#!/bin/sh\\n%s\\n: > /tmp/started\\nsleep 30\\nexec %s \"$@\"\\n' "
+                                      "'" + std::string(c.first_step) + "' \"$(command -v mkdosfs)\" > /tmp/bin/mkdosfs; chmod +x /tmp/bin/mkdosfs\n"
+                                      "PATH=/tmp/bin:$PATH setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -f > /tmp/out &\n"
+                                      "tool=$!\n"
+                                      "wait_for 'test -e /tmp/started'\n"
+                                      "kill -INT -$(cat /tmp/group); wait $tool; echo \"status $?\"\n"
+                                      "grep -e signal -e failed -e usable /tmp/out\n"
+                                      "findmnt -n -o SOURCE /mnt/mmc || echo unmounted\n");
+        SCOPED_TRACE(c.first_step);
+        EXPECT_EQ(r.out, "status 0\nGet signal, signo = 2\nSd/mmc format failed!\n" + std::string(c.mounted));
+        EXPECT_EQ(error_lines(r.err), c.err + error_line("sdmmc_init_param", "sdmmc format disk faild!\n"));
+    }
 }
 
 // Two runs on one card: the second waits while the first holds the card
@@ -467,13 +556,13 @@ TEST(SdmmcTwoRuns, ASecondRunWaitsForTheCardUntilAStopRequest)
                              "flock /dev/mmcblk0 sleep 60 & holder=$!\n"
                              "wait_for '! flock -n /dev/mmcblk0 true'\n"
                              "debug -M sdmmc -i > /tmp/out 2> $CAMSIM_DIR/err & tool=$!\n"
-                             "wait_for 'grep -q busy /tmp/out'\n"
+                             "wait_for 'grep -q busy $CAMSIM_DIR/err'\n"
                              "kill -INT $tool; wait $tool; echo \"status $?\"; kill $holder\n"
                              "cat /tmp/out; grep -c ' /mnt/mmc ' /proc/mounts\n");
-    EXPECT_EQ(r.out, "status 0\nSD/mmc /dev/mmcblk0 is busy, waiting for the other run!\n"
-                     "\nGet signal, signo = 2\n0\n");
+    EXPECT_EQ(r.out, "status 0\n\nGet signal, signo = 2\n0\n");
     EXPECT_EQ(without_line_numbers(cam.read_file("err")),
-              error_line("sdmmc_info", "sdmmc mount failed!\n") +
+              error_line("sdmmc_lock_card", "SD/mmc /dev/mmcblk0 is busy, waiting for the other run!\n") +
+                  error_line("sdmmc_info", "sdmmc mount failed!\n") +
                   error_line("sdmmc_init_param", "sdmmc check information faild!\n"));
 }
 

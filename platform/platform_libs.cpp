@@ -346,7 +346,8 @@ static int platform_lib_trial(const char *soname, char *reason, size_t size)
                 open_pipe = 0;
         }
     }
-    if (!reaped) {
+    int killed = !reaped;
+    if (killed) {
         kill(pid, SIGKILL);
         /* Bounded too: a child stuck in the kernel (a dead mount) is left
          * behind rather than waited for. */
@@ -370,7 +371,7 @@ static int platform_lib_trial(const char *soname, char *reason, size_t size)
         snprintf(reason, size, "trial load stopped");
         return -1;
     }
-    if (!reaped || !(WIFEXITED(status) || WIFSIGNALED(status))) {
+    if (killed || !reaped) {
         snprintf(reason, size, "trial load not finished within %d s", PLATFORM_TRIAL_MSEC / 1000);
         return -1;
     }
@@ -387,13 +388,24 @@ static int platform_lib_trial(const char *soname, char *reason, size_t size)
     return -1;
 }
 
+/* Whether the library is mapped already (linked into the tool, as the
+ * vendor's libraries may be). Asked of the loader by name alone, it would
+ * go searching, and open, the files it finds. */
+static int platform_is_mapped(struct dl_phdr_info *info, size_t, void *data)
+{
+    const char *slash = strrchr(info->dlpi_name, '/');
+    return strcmp(slash ? slash + 1 : info->dlpi_name, (const char *)data) == 0;
+}
+
 /* Opens the library once and finds the call at index in it: 0, or -1
  * after the error line. A library that cannot be opened is tried again at
  * the next call that needs it, and reported again. */
 static int platform_lib_open(PlatformLib *lib, size_t index)
 {
     if (!lib->handle) {
-        void *handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+        void *handle = nullptr;
+        if (dl_iterate_phdr(platform_is_mapped, (void *)lib->soname))
+            handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
         if (!handle) {
             char reason[PATH_MAX + 128];
             if (platform_lib_trial(lib->soname, reason, sizeof reason) != 0) {

@@ -164,6 +164,10 @@ static int platform_read_object(struct dl_phdr_info *info, size_t, void *data)
         const ElfW(Phdr) &ph = info->dlpi_phdr[i];
         if (ph.p_type != PT_LOAD || ph.p_filesz == 0)
             continue;
+        /* Not all of what the header says comes from the file was mapped:
+         * some loaders take such a header without a word. */
+        if (ph.p_filesz > ph.p_memsz)
+            _exit(3);
         uintptr_t start = (info->dlpi_addr + ph.p_vaddr) & ~(page - 1);
         uintptr_t end = info->dlpi_addr + ph.p_vaddr + ph.p_filesz;
         /* An execute-only segment is read all the same: the child is
@@ -379,6 +383,8 @@ static int platform_lib_trial(const char *soname, char *reason, size_t size)
         return 0;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 1)
         snprintf(reason, size, "%s", last);
+    else if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
+        snprintf(reason, size, "%s: a segment larger in the file than in memory", last);
     else if (WIFSIGNALED(status) && last[0])
         snprintf(reason, size, "%s: %s in a trial load", last, strsignal(WTERMSIG(status)));
     else if (WIFSIGNALED(status))

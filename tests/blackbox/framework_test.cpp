@@ -156,7 +156,10 @@ TEST(Framework, ACopyAnotherStartPutInPlaceMeanwhileIsNeverReplaced)
     // changed it: this start's copy must not replace it, whether the flash
     // takes hard links or not (vfat). The default comes through a pipe, so
     // the copy is known to be under way.
-    for (const std::string preload : {"", "LD_PRELOAD=" CAMSIM_LINK_REFUSED}) {
+    // Preloaded into the tool only, not the emulator or its shell wrapper.
+    const std::string refused = std::string(CAMSIM_EMULATOR).empty() ? "LD_PRELOAD=" CAMSIM_LINK_REFUSED
+                                                                     : "QEMU_SET_ENV=LD_PRELOAD=" CAMSIM_LINK_REFUSED;
+    for (const std::string &preload : {std::string(), refused}) {
         Camsim cam;
         // An address-sanitized tool refuses a library preloaded ahead of its runtime.
         CamsimResult r = cam.run("mv /opt/app/cvdb.db /tmp/default; mkfifo /opt/app/cvdb.db\n"

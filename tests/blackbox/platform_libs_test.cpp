@@ -237,19 +237,21 @@ TEST(PlatformLibs, NoLibraryFileTheLoaderCouldTakeEndsTheToolWithASignalOrAWait)
         std::string script;                                     // before the run
         std::string file;                                       // in $D, named
         std::string reason;
+        std::string or_reason; // where loaders differ: one takes it, another crashes
     } shapes[] = {
         {"cut short in a hardware-capability subdirectory",
-         {{hwcap + "/libcvdb.so", cut_short(db)}}, "", hwcap + "/libcvdb.so", "Bus error in a trial load"},
+         {{hwcap + "/libcvdb.so", cut_short(db)}}, "", hwcap + "/libcvdb.so", "Bus error in a trial load", ""},
         {"cut short under the oldest subdirectory searched",
-         {{"tls/libcvdb.so", cut_short(db)}}, "", "tls/libcvdb.so", "Bus error in a trial load"},
+         {{"tls/libcvdb.so", cut_short(db)}}, "", "tls/libcvdb.so", "Bus error in a trial load", ""},
         {"a vendor library's own dependency cut short",
          {{"libcvdb.so", read_whole_file(CAMSIM_CVDB_VENDOR)},
           {"libcamsim_vendor_dep.so", cut_short(read_whole_file(CAMSIM_VENDOR_DEP))}}, "",
-         "libcamsim_vendor_dep.so", "Bus error in a trial load"},
+         "libcamsim_vendor_dep.so", "Bus error in a trial load", ""},
         {"last loadable segment shorter in memory than in the file",
-         {{"libcvdb.so", with_short_last_segment(db)}}, "", "", "Aborted in a trial load"},
+         {{"libcvdb.so", with_short_last_segment(db)}}, "", "libcvdb.so",
+         "a segment larger in the file than in memory", "Aborted in a trial load"},
         {"a FIFO, which no one writes", {}, "rm $D/libcvdb.so; mkfifo $D/libcvdb.so\n", "",
-         "trial load not finished within 10 s"},
+         "trial load not finished within 10 s", ""},
     };
     for (const auto &shape : shapes) {
         SCOPED_TRACE(shape.what);
@@ -270,9 +272,11 @@ TEST(PlatformLibs, NoLibraryFileTheLoaderCouldTakeEndsTheToolWithASignalOrAWait)
                                  "echo \"$(($(date +%s) - start)) s\" >&2\n");
         const std::string took = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);
         EXPECT_EQ(r.out, "status 255\n");
-        EXPECT_EQ(without_line_numbers(r.err.substr(0, r.err.size() - took.size())),
-                  load_error("libcvdb.so", shape.file.empty() ? shape.reason
-                                                              : dir + "/" + shape.file + ": " + shape.reason));
+        const std::string err = without_line_numbers(r.err.substr(0, r.err.size() - took.size()));
+        if (shape.or_reason.empty() || err != load_error("libcvdb.so", shape.or_reason)) {
+            EXPECT_EQ(err, load_error("libcvdb.so", shape.file.empty() ? shape.reason
+                                                                        : dir + "/" + shape.file + ": " + shape.reason));
+        }
         EXPECT_LE(std::stoi(took), 15);
     }
 }
@@ -288,6 +292,32 @@ TEST(PlatformLibs, AStopRequestEndsTheWaitForALibraryThatMakesTheLoaderWait)
                              60);
     EXPECT_EQ(r.out, "\nGet signal, signo = 2\nstatus 255\nended at once\n");
     EXPECT_EQ(without_line_numbers(r.err), load_error("libcvdb.so", "trial load stopped"));
+}
+
+// The loader's cache (the format of ld.so.cache since glibc 2.32) with one
+// entry: soname at path, for the tool's machine.
+std::string loader_cache(const std::string &soname, const std::string &path)
+{
+#ifdef __aarch64__
+    const int32_t flags = 0x0a03; // ELF, libc6, AArch64
+#else
+    const int32_t flags = 0x0303; // ELF, libc6, x86-64
+#endif
+    const std::string strings = soname + '\0' + path + '\0';
+    const uint32_t header = 48, entry = 24;
+    std::string cache = "glibc-ld.so.cache1.1";
+    auto put = [&](const void *v, size_t n) { cache.append((const char *)v, n); };
+    const uint32_t counts[2] = {1, (uint32_t)strings.size()};
+    put(counts, sizeof counts);
+    cache += std::string("\2\0\0\0", 4);     // little-endian
+    cache += std::string(16, '\0');            // no extensions, unused
+    const uint32_t key = header + entry, value = key + (uint32_t)soname.size() + 1, os = 0;
+    put(&flags, 4);
+    put(&key, 4);
+    put(&value, 4);
+    put(&os, 4);
+    cache += std::string(8, '\0');             // hwcap
+    return cache + strings;
 }
 
 TEST(PlatformLibs, TheLibraryTakenIsTheOneTheLoaderTakes)
@@ -306,13 +336,10 @@ TEST(PlatformLibs, TheLibraryTakenIsTheOneTheLoaderTakes)
     }
     // The loader's cache comes before its default directories: a sound
     // library the cache lists is taken, whatever lies in /usr/lib. The cache
-    // is made without touching the host's links (-X), the cut copy laid over
-    // /usr/lib only in this sandbox.
-    const std::string cached = "mkdir /tmp/cached /tmp/upper /tmp/work; cp " + dirs[2] +
-                               "/libcvdb.so /tmp/cached/\n"
-                               "echo /tmp/cached > /tmp/ld.so.conf\n"
-                               "ldconfig -X -f /tmp/ld.so.conf -C /tmp/ld.so.cache\n"
-                               "mount --bind /tmp/ld.so.cache /etc/ld.so.cache\n"
+    // and the cut copy are laid over the host's only in this sandbox.
+    write_whole_file(cam.scratch() + "/ld.so.cache", loader_cache("libcvdb.so", dirs[2] + "/libcvdb.so"));
+    const std::string cached = "mount --bind " + cam.scratch() + "/ld.so.cache /etc/ld.so.cache\n"
+                               "mkdir /tmp/upper /tmp/work\n"
                                "mount -t overlay -o lowerdir=/usr/lib,upperdir=/tmp/upper,workdir=/tmp/work "
                                "usr-lib /usr/lib\n"
                                "cp " + dirs[1] + "/libcvdb.so /usr/lib/\n"

@@ -159,7 +159,6 @@ static int platform_read_object(struct dl_phdr_info *info, size_t, void *data)
     if (len > 0 && (size_t)len < sizeof line && write(seen->report, line, (size_t)len) < 0)
         _exit(2);
     uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
-    unsigned sum = 0;
     for (unsigned i = 0; i < info->dlpi_phnum; i++) {
         const ElfW(Phdr) &ph = info->dlpi_phdr[i];
         if (ph.p_type != PT_LOAD || ph.p_filesz == 0)
@@ -175,19 +174,18 @@ static int platform_read_object(struct dl_phdr_info *info, size_t, void *data)
         if (!(ph.p_flags & PF_R))
             mprotect((void *)start, end - start, PROT_READ | PROT_EXEC);
         for (uintptr_t at = start; at < end; at += page)
-            sum += *(volatile const unsigned char *)at;
+            (void)*(volatile const unsigned char *)at;
     }
-    return (int)(sum & 0);
+    return 0;
 }
 
 static int platform_trial_report = -1;
 
 /* A fault in the trial: the file mapped where it struck goes to the parent,
- * then the fault strikes again without the handler and ends the child. Only
+ * then the fault strikes again, the handler gone, and ends the child. Only
  * calls safe in a signal handler. */
-static void platform_trial_fault(int sig, siginfo_t *info, void *)
+static void platform_trial_fault(int, siginfo_t *info, void *)
 {
-    signal(sig, SIG_DFL);
     uintptr_t at = (uintptr_t)info->si_addr;
     int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -249,7 +247,7 @@ static void platform_trial_fault(int sig, siginfo_t *info, void *)
     platform_trial_report = report;
     struct sigaction fault = {};
     fault.sa_sigaction = platform_trial_fault;
-    fault.sa_flags = SA_SIGINFO;
+    fault.sa_flags = SA_SIGINFO | SA_RESETHAND;
     sigaction(SIGBUS, &fault, nullptr);
     sigaction(SIGSEGV, &fault, nullptr);
     PlatformObjects seen = {};

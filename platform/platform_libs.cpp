@@ -145,8 +145,21 @@ static int platform_note_object(struct dl_phdr_info *info, size_t, void *data)
     return 0;
 }
 
-/* Reads one byte of every page the object's file backs. Its name goes to
- * the parent first: a fault here is that file's. */
+/* Sends the parent one line (a file's name, the loader's refusal) and
+ * ends the child with status. */
+[[noreturn]] static void platform_trial_end(int report, const char *text, int status)
+{
+    char line[PATH_MAX + 64];
+    int len = snprintf(line, sizeof line, "%s\n", text);
+    if (len > 0) {
+        ssize_t w = write(report, line, (size_t)len < sizeof line ? (size_t)len : sizeof line - 1);
+        (void)w;
+    }
+    _exit(status);
+}
+
+/* Reads one byte of every page the object's file backs: a file cut short
+ * faults here, and the fault handler names it. */
 static int platform_read_object(struct dl_phdr_info *info, size_t, void *data)
 {
     const PlatformObjects *seen = (const PlatformObjects *)data;
@@ -154,10 +167,6 @@ static int platform_read_object(struct dl_phdr_info *info, size_t, void *data)
         if (seen->phdr[i] == info->dlpi_phdr)
             return 0;
     }
-    char line[PATH_MAX + 1];
-    int len = snprintf(line, sizeof line, "%s\n", info->dlpi_name);
-    if (len > 0 && (size_t)len < sizeof line && write(seen->report, line, (size_t)len) < 0)
-        _exit(2);
     uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
     for (unsigned i = 0; i < info->dlpi_phnum; i++) {
         const ElfW(Phdr) &ph = info->dlpi_phdr[i];
@@ -166,7 +175,7 @@ static int platform_read_object(struct dl_phdr_info *info, size_t, void *data)
         /* Not all of what the header says comes from the file was mapped:
          * some loaders take such a header without a word. */
         if (ph.p_filesz > ph.p_memsz)
-            _exit(3);
+            platform_trial_end(seen->report, info->dlpi_name, 3);
         uintptr_t start = (info->dlpi_addr + ph.p_vaddr) & ~(page - 1);
         uintptr_t end = info->dlpi_addr + ph.p_vaddr + ph.p_filesz;
         /* An execute-only segment is read all the same: the child is
@@ -255,11 +264,7 @@ static void platform_trial_fault(int, siginfo_t *info, void *)
     dl_iterate_phdr(platform_note_object, &seen);
     if (!dlopen(soname, RTLD_NOW | RTLD_LOCAL)) {
         const char *why = dlerror();
-        char line[PATH_MAX + 64];
-        int len = snprintf(line, sizeof line, "%s\n", why ? why : soname);
-        if (len > 0 && write(report, line, (size_t)len < sizeof line ? (size_t)len : sizeof line - 1) < 0)
-            _exit(2);
-        _exit(1);
+        platform_trial_end(report, why ? why : soname, 1);
     }
     dl_iterate_phdr(platform_read_object, &seen);
     /* _exit: neither the tool's exit handlers nor its stdio buffers are the
@@ -330,10 +335,13 @@ static int platform_lib_trial(const char *soname, char *reason, size_t size)
             break;
         uint64_t left = deadline - now;
         /* Until the child closes the pipe, its end wakes the wait; after,
-         * the child is about to be reaped and short waits do. */
+         * the child is about to be reaped, which takes it a fraction of a
+         * millisecond: a tenth at a time. */
         struct pollfd p = {open_pipe ? pipefd[0] : -1, POLLIN, 0};
-        struct timespec slice = {0, 0};
-        slice.tv_nsec = (long)(left < (open_pipe ? 100u : 2u) ? left : (open_pipe ? 100u : 2u)) * 1000000L;
+        long usec = open_pipe ? 100000 : 100;
+        if (left * 1000 < (uint64_t)usec)
+            usec = (long)(left * 1000);
+        struct timespec slice = {0, usec * 1000};
         int n = ppoll(&p, 1, &slice, &saved);
         if (n < 0 && errno == EINTR) {
             stopped = 1;

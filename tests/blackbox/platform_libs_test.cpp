@@ -241,8 +241,6 @@ TEST(PlatformLibs, NoLibraryFileTheLoaderCouldTakeEndsTheToolWithASignalOrAWait)
     } shapes[] = {
         {"cut short in a hardware-capability subdirectory",
          {{hwcap + "/libcvdb.so", cut_short(db)}}, "", hwcap + "/libcvdb.so", "Bus error in a trial load", ""},
-        {"cut short under the oldest subdirectory searched",
-         {{"tls/libcvdb.so", cut_short(db)}}, "", "tls/libcvdb.so", "Bus error in a trial load", ""},
         {"a vendor library's own dependency cut short",
          {{"libcvdb.so", read_whole_file(CAMSIM_CVDB_VENDOR)},
           {"libcamsim_vendor_dep.so", cut_short(read_whole_file(CAMSIM_VENDOR_DEP))}}, "",

@@ -292,6 +292,30 @@ TEST(PlatformLibs, AStopRequestEndsTheWaitForALibraryThatMakesTheLoaderWait)
     EXPECT_EQ(without_line_numbers(r.err), load_error("libcvdb.so", "trial load stopped"));
 }
 
+TEST(PlatformLibs, WithoutAPidfdTheWaitStillEndsWithTheTrialOrAStop)
+{
+    // A kernel older than pidfd_open: the child's pipe tells its end.
+    Camsim cam;
+    cam.option("--no-lib", "libcvdb.so");
+    const std::string db = stand_in("libcvdb.so");
+    const std::string dir = cam.scratch();
+    for (const std::string sub : {"/whole", "/cut", "/fifo"})
+        mkdir((dir + sub).c_str(), 0755);
+    write_whole_file(dir + "/whole/libcvdb.so", db);
+    write_whole_file(dir + "/cut/libcvdb.so", cut_short(db));
+    const std::string run = preloading(CAMSIM_NO_PIDFD) + " LD_LIBRARY_PATH=" + dir;
+    CamsimResult r = cam.run(run + "/whole debug -M db -t >/dev/null; echo \"status $?\"\n" + run +
+                                 "/cut debug -M db -t; echo \"status $?\"\n"
+                                 "mkfifo " + dir + "/fifo/libcvdb.so\n" + run +
+                                 "/fifo debug -M db -t & pid=$!\n"
+                                 "sleep 1; kill -INT $pid; wait $pid; echo \"status $?\"\n",
+                             60);
+    EXPECT_EQ(r.out, "status 0\nstatus 255\n\nGet signal, signo = 2\nstatus 255\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              load_error("libcvdb.so", dir + "/cut/libcvdb.so: Bus error in a trial load") +
+                  load_error("libcvdb.so", "trial load stopped"));
+}
+
 // The loader's cache (the format of ld.so.cache since glibc 2.32) with one
 // entry: soname at path, for the tool's machine.
 std::string loader_cache(const std::string &soname, const std::string &path)

@@ -248,9 +248,13 @@ static void platform_trial_fault(int, siginfo_t *info, void *)
     if (getppid() != parent)
         _exit(2);
     /* A stop request to the terminal's whole group ends the child quietly:
-     * the tool's own handler prints the signal line once. */
-    for (int sig : platform_stop_signals)
-        signal(sig, SIG_DFL);
+     * the tool's own handler prints the signal line once. One the tool
+     * ignores (a hang-up under nohup) the child ignores too. */
+    for (int sig : platform_stop_signals) {
+        struct sigaction now;
+        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+            signal(sig, SIG_DFL);
+    }
     sigprocmask(SIG_SETMASK, mask, nullptr);
     /* What the library or a crashing loader prints is not the tool's. */
     int null = open("/dev/null", O_RDWR | O_CLOEXEC);

@@ -54,14 +54,24 @@ void test_signal_handler(int signo)
     g_stop_flag = 1;
 }
 
-/* The copy's temporary name: the file's own name, a dot and mkstemp's six
- * letters or digits. */
+/* The copy's temporary name: hidden, the database's name after the dot, then
+ * the tool's own marker and mkstemp's six letters or digits. Other programs
+ * keep their backups and saves beside the databases under the usual
+ * "cvdb.db.XXXXXX"; the marker keeps the leftover clean-up to the tool's own
+ * copies. */
+#define RESTORE_MARKER ".debug-restore."
+
 static int restore_is_temporary(const char *name, const char *base)
 {
     size_t len = strlen(base);
-    if (strncmp(name, base, len) != 0 || name[len] != '.' || strlen(name + len + 1) != 6)
+    size_t marker = sizeof RESTORE_MARKER - 1;
+    if (name[0] != '.' || strncmp(name + 1, base, len) != 0 ||
+        strncmp(name + 1 + len, RESTORE_MARKER, marker) != 0)
         return 0;
-    for (const char *c = name + len + 1; *c; c++) {
+    const char *suffix = name + 1 + len + marker;
+    if (strlen(suffix) != 6)
+        return 0;
+    for (const char *c = suffix; *c; c++) {
         if (!isalnum((unsigned char)*c))
             return 0;
     }
@@ -98,10 +108,13 @@ static void restore_remove_stale(const char *dir, const char *base)
 /* Creates the copy's temporary file and locks it, so that no other start
  * takes it for a leftover. Another start may have found it in the moment
  * between the two and removed it: then a new one is made. */
-static int restore_create_temporary(char *tmp, size_t size, const char *to)
+static int restore_create_temporary(char *tmp, size_t size, const char *dir, const char *base)
 {
     for (int attempt = 0; attempt < 3; attempt++) {
-        snprintf(tmp, size, "%s.XXXXXX", to);
+        if ((size_t)snprintf(tmp, size, "%s/.%s" RESTORE_MARKER "XXXXXX", dir, base) >= size) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
         int fd = mkostemp(tmp, O_CLOEXEC);
         if (fd < 0)
             return -1;
@@ -117,15 +130,22 @@ static int restore_create_temporary(char *tmp, size_t size, const char *to)
 
 /* Puts the whole copy in place under the database's name, unless another
  * start put its own there meanwhile, which a run may already have changed:
- * a rename would replace that one. A link refuses a name that exists; a
- * filesystem without links (EPERM) gets the rename. */
+ * a plain rename would replace that one. A link refuses a name that exists;
+ * a filesystem without links (EPERM) gets a rename that refuses it too. */
 static int restore_put_in_place(const char *tmp, const char *to)
 {
     if (link(tmp, to) == 0 || errno == EEXIST) {
         unlink(tmp);
         return 0;
     }
-    return errno == EPERM ? rename(tmp, to) : -1;
+    if (errno != EPERM)
+        return -1;
+    if (renameat2(AT_FDCWD, tmp, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EEXIST)
+        return -1;
+    unlink(tmp);
+    return 0;
 }
 
 /* Copies a default database into place as a whole or not at all: a copy cut
@@ -149,7 +169,7 @@ static void restore_database(const char *from, const char *to)
     int out = -1;
     struct stat st;
     int ok = in >= 0 && fstat(in, &st) == 0 &&
-             (out = restore_create_temporary(tmp, sizeof tmp, to)) >= 0;
+             (out = restore_create_temporary(tmp, sizeof tmp, dir, slash + 1)) >= 0;
     if (ok) {
         /* The mode cp would give: the default's, less the umask. */
         mode_t mask = umask(0);

@@ -19,9 +19,14 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <link.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "cvdb.h"
@@ -105,178 +110,318 @@ static const char *const cvsys_names[SYS_CALLS] = {
 static void *cvsys_entries[SYS_CALLS];
 static PlatformLib cvsys_lib = {PLATFORM_SONAME_CVSYS, cvsys_names, cvsys_entries, SYS_CALLS, nullptr};
 
-/* ---- the file the loader would take ----
+/* ---- a trial load, where a crash cannot reach the tool ----
  *
- * dlopen maps a library's segments straight from its file: one cut short by
- * an interrupted firmware update kills the tool with SIGBUS while the loader
- * relocates it, and one built for another machine the loader passes over in
- * its search without a word ("No such file or directory"). So the file the
- * loader would take is found first, the way the loader searches, checked,
- * and then opened by its path. */
+ * dlopen maps a library's segments straight from its file, and the loader
+ * trusts what it finds there: a file cut short by an interrupted firmware
+ * update kills the tool with SIGBUS, a damaged program header can make the
+ * loader abort, and a FIFO under the library's name makes it wait for ever.
+ * Which file the loader takes (its hardware-capability subdirectories, its
+ * cache, a vendor library's own dependencies) is the loader's to decide, so
+ * the loader itself tries first, in a child process: it opens the library
+ * with every symbol bound at once and reads every page of every object it
+ * mapped, so that a file cut short faults there. The tool opens the library
+ * only after the child ended well. */
 
-/* The tool's own ELF header, which the linker places at the start of its
- * first segment: the class, byte order and machine every library must have. */
-extern "C" const ElfW(Ehdr) __ehdr_start;
+/* A trial load from the camera's flash takes well under a second; a name
+ * that makes the loader wait (a FIFO, a hung mount) is given up after this. */
+enum { PLATFORM_TRIAL_MSEC = 10000 };
 
-/* What the search for one library has come upon. */
-typedef struct PlatformLibSearch {
-    const char *soname;
-    char path[PATH_MAX];    /* the file taken */
-    const char *fault;      /* what is wrong with it, or nullptr */
-    char foreign[PATH_MAX]; /* the first file passed over as another machine's */
-} PlatformLibSearch;
+/* The tool's stop requests. */
+static const int platform_stop_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
-static int platform_read_at(int fd, void *buf, size_t len, off_t at)
+/* The objects mapped before the trial, known by their program headers. */
+typedef struct PlatformObjects {
+    const void *phdr[256];
+    size_t count;
+    int report; /* the child's end of the pipe */
+} PlatformObjects;
+
+static int platform_note_object(struct dl_phdr_info *info, size_t, void *data)
 {
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = pread(fd, (char *)buf + done, len - done, at + (off_t)done);
-        if (n < 0 && errno == EINTR)
+    PlatformObjects *seen = (PlatformObjects *)data;
+    /* One not noted is read like a new one, which does no harm. */
+    if (seen->count < sizeof seen->phdr / sizeof seen->phdr[0])
+        seen->phdr[seen->count++] = info->dlpi_phdr;
+    return 0;
+}
+
+/* Sends the parent one line (a file's name, the loader's refusal) and
+ * ends the child with status. */
+[[noreturn]] static void platform_trial_end(int report, const char *text, int status)
+{
+    char line[PATH_MAX + 64];
+    int len = snprintf(line, sizeof line, "%s\n", text);
+    if (len > 0) {
+        ssize_t w = write(report, line, (size_t)len < sizeof line ? (size_t)len : sizeof line - 1);
+        (void)w;
+    }
+    _exit(status);
+}
+
+/* Reads one byte of every page the object's file backs: a file cut short
+ * faults here, and the fault handler names it. The reads land anywhere in
+ * the object, between its variables too, which an address-sanitized build
+ * would take for overflows. */
+__attribute__((no_sanitize("address"))) static int platform_read_object(struct dl_phdr_info *info, size_t, void *data)
+{
+    const PlatformObjects *seen = (const PlatformObjects *)data;
+    for (size_t i = 0; i < seen->count; i++) {
+        if (seen->phdr[i] == info->dlpi_phdr)
+            return 0;
+    }
+    uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+    for (unsigned i = 0; i < info->dlpi_phnum; i++) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD || ph.p_filesz == 0)
             continue;
-        if (n <= 0)
-            return -1;
-        done += (size_t)n;
+        /* Not all of what the header says comes from the file was mapped:
+         * some loaders take such a header without a word. */
+        if (ph.p_filesz > ph.p_memsz)
+            platform_trial_end(seen->report, info->dlpi_name, 3);
+        uintptr_t start = (info->dlpi_addr + ph.p_vaddr) & ~(page - 1);
+        uintptr_t end = info->dlpi_addr + ph.p_vaddr + ph.p_filesz;
+        /* An execute-only segment is read all the same: the child is
+         * thrown away. */
+        if (!(ph.p_flags & PF_R))
+            mprotect((void *)start, end - start, PROT_READ | PROT_EXEC);
+        for (uintptr_t at = start; at < end; at += page)
+            (void)*(volatile const unsigned char *)at;
     }
     return 0;
 }
 
-/* What keeps the loader from mapping the object open on fd safely, or
- * nullptr. *foreign is set for an object the loader's search passes over. */
-static const char *platform_elf_fault(int fd, bool *foreign)
-{
-    *foreign = false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return "not a regular file";
-    uint64_t size = (uint64_t)st.st_size;
-    ElfW(Ehdr) eh;
-    if (size < sizeof eh || platform_read_at(fd, &eh, sizeof eh, 0) != 0)
-        return "truncated";
-    if (memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0)
-        return "not an ELF object";
-    const ElfW(Ehdr) &own = __ehdr_start;
-    if (eh.e_ident[EI_CLASS] != own.e_ident[EI_CLASS] || eh.e_ident[EI_DATA] != own.e_ident[EI_DATA] ||
-        eh.e_machine != own.e_machine) {
-        *foreign = true;
-        return "built for another machine";
-    }
-    if (eh.e_phentsize != sizeof(ElfW(Phdr)))
-        return nullptr; /* the loader refuses it with its own message */
-    if (eh.e_phoff > size || (uint64_t)eh.e_phnum * sizeof(ElfW(Phdr)) > size - eh.e_phoff)
-        return "truncated";
-    for (unsigned i = 0; i < eh.e_phnum; i++) {
-        ElfW(Phdr) ph;
-        if (platform_read_at(fd, &ph, sizeof ph, (off_t)(eh.e_phoff + i * sizeof ph)) != 0)
-            return "truncated";
-        if (ph.p_type == PT_LOAD && (ph.p_offset > size || ph.p_filesz > size - ph.p_offset))
-            return "truncated";
-    }
-    return nullptr;
-}
+static int platform_trial_report = -1;
 
-/* Looks at one place the loader would look: 1 when the search ends here
- * (the file is taken, fit or not), 0 when it goes on. */
-static int platform_lib_candidate(PlatformLibSearch *search, const char *dir)
+/* A fault in the trial: the file mapped where it struck goes to the parent,
+ * then the fault strikes again, the handler gone, and ends the child. Only
+ * calls safe in a signal handler. */
+static void platform_trial_fault(int, siginfo_t *info, void *)
 {
-    char path[PATH_MAX];
-    if ((size_t)snprintf(path, sizeof path, "%s/%s", dir, search->soname) >= sizeof path)
-        return 0;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    uintptr_t at = (uintptr_t)info->si_addr;
+    int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return 0;
-    bool foreign;
-    const char *fault = platform_elf_fault(fd, &foreign);
-    close(fd);
-    if (foreign) {
-        if (search->foreign[0] == '\0')
-            snprintf(search->foreign, sizeof search->foreign, "%s", path);
-        return 0;
-    }
-    snprintf(search->path, sizeof search->path, "%s", path);
-    search->fault = fault;
-    return 1;
-}
-
-/* The loader's cache of the directories of /etc/ld.so.conf, which it
- * consults after the tool's RUNPATH and before its default directories:
- * the path it gives for the soname, in buf, or nullptr. */
-static const char *platform_cache_lookup(const char *soname, char *buf, size_t size)
-{
-    static const char magic[] = "glibc-ld.so.cache1.1";
-    enum { HEADER = 48, ENTRY = 24, CACHE_MAX = 16 << 20 };
-    int fd = open("/etc/ld.so.cache", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat st;
-    char *cache = nullptr;
+        return;
+    static char buf[PATH_MAX + 256];
     size_t len = 0;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= HEADER && st.st_size <= CACHE_MAX) {
-        len = (size_t)st.st_size;
-        cache = (char *)malloc(len + 1);
-        if (cache && platform_read_at(fd, cache, len, 0) != 0) {
-            free(cache);
-            cache = nullptr;
+    for (;;) {
+        ssize_t got = read(fd, buf + len, sizeof buf - len);
+        if (got <= 0)
+            break;
+        len += (size_t)got;
+        char *line = buf;
+        char *nl;
+        while ((nl = (char *)memchr(line, '\n', len - (size_t)(line - buf))) != nullptr) {
+            /* "start-end perms offset dev inode   path" */
+            char *p = line;
+            uintptr_t start = 0, end = 0;
+            for (; p < nl && *p != '-'; p++)
+                start = start * 16 + (uintptr_t)(*p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10);
+            for (p++; p < nl && *p != ' '; p++)
+                end = end * 16 + (uintptr_t)(*p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10);
+            char *path = (char *)memchr(line, '/', (size_t)(nl - line));
+            if (at >= start && at < end && path) {
+                *nl = '\n';
+                ssize_t w = write(platform_trial_report, path, (size_t)(nl - path + 1));
+                (void)w;
+                close(fd);
+                return;
+            }
+            line = nl + 1;
         }
+        /* A line longer than the buffer is passed over. */
+        len -= (size_t)(line - buf);
+        if (len == sizeof buf)
+            len = 0;
+        memmove(buf, line, len);
     }
     close(fd);
-    if (!cache)
-        return nullptr;
-    cache[len] = '\0'; /* ends the last text however the file ends */
-    const char *found = nullptr;
-    uint32_t count;
-    memcpy(&count, cache + 20, sizeof count);
-    if (memcmp(cache, magic, sizeof magic - 1) == 0 && count <= (len - HEADER) / ENTRY) {
-        for (uint32_t i = 0; i < count && !found; i++) {
-            const char *entry = cache + HEADER + (size_t)i * ENTRY;
-            uint32_t key, value;
-            uint64_t hwcap;
-            memcpy(&key, entry + 4, sizeof key);
-            memcpy(&value, entry + 8, sizeof value);
-            memcpy(&hwcap, entry + 16, sizeof hwcap);
-            /* Entries for other machines are told apart by their file, as
-             * in a directory; those of hardware-capability subdirectories
-             * are left to the loader. */
-            if (hwcap == 0 && key < len && value < len && strcmp(cache + key, soname) == 0 &&
-                (size_t)snprintf(buf, size, "%s", cache + value) < size)
-                found = buf;
-        }
-    }
-    free(cache);
-    return found;
 }
 
-/* Finds the file the loader would take for the soname, in its order: the
- * tool's RPATH, LD_LIBRARY_PATH, its RUNPATH, the loader's cache, the
- * default directories. 1 when one was taken (search->fault says whether it
- * is fit), 0 when there is none. */
-static int platform_lib_search(PlatformLibSearch *search)
+/* The child: never returns. Its status says how the trial went; what the
+ * loader said when it refused the library goes to the parent on report. */
+[[noreturn]] static void platform_trial_child(const char *soname, int report, pid_t parent,
+                                              const sigset_t *mask)
 {
-    /* The loader's own list of the tool's search directories, with
-     * $ORIGIN expanded and LD_LIBRARY_PATH where the loader heeds it; the
-     * cache is the one place the list leaves out. */
-    void *self = dlopen(nullptr, RTLD_LAZY);
-    Dl_serinfo sizes;
-    Dl_serinfo *dirs = nullptr;
-    if (self && dlinfo(self, RTLD_DI_SERINFOSIZE, &sizes) == 0) {
-        dirs = (Dl_serinfo *)malloc(sizes.dls_size);
-        if (dirs && (dlinfo(self, RTLD_DI_SERINFOSIZE, dirs) != 0 || dlinfo(self, RTLD_DI_SERINFO, dirs) != 0)) {
-            free(dirs);
-            dirs = nullptr;
+    /* Ends with the tool, even when the tool is killed. */
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(2);
+    /* A stop request to the terminal's whole group ends the child quietly:
+     * the tool's own handler prints the signal line once. One the tool
+     * ignores (a hang-up under nohup) the child ignores too. */
+    for (int sig : platform_stop_signals) {
+        struct sigaction now;
+        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+            signal(sig, SIG_DFL);
+    }
+    sigprocmask(SIG_SETMASK, mask, nullptr);
+    /* What the library or a crashing loader prints is not the tool's. */
+    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    for (int fd = 0; fd <= 2 && null >= 0; fd++)
+        dup2(null, fd);
+    platform_trial_report = report;
+    struct sigaction fault = {};
+    fault.sa_sigaction = platform_trial_fault;
+    fault.sa_flags = SA_SIGINFO | SA_RESETHAND;
+    sigaction(SIGBUS, &fault, nullptr);
+    sigaction(SIGSEGV, &fault, nullptr);
+    PlatformObjects seen = {};
+    seen.report = report;
+    dl_iterate_phdr(platform_note_object, &seen);
+    if (!dlopen(soname, RTLD_NOW | RTLD_LOCAL)) {
+        const char *why = dlerror();
+        platform_trial_end(report, why ? why : soname, 1);
+    }
+    dl_iterate_phdr(platform_read_object, &seen);
+    /* _exit: neither the tool's exit handlers nor its stdio buffers are the
+     * child's to run or flush. */
+    _exit(0);
+}
+
+/* Keeps the last whole line the child sent. */
+static void platform_trial_take(char *last, size_t size, char *pending, size_t *len, const char *data,
+                                size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        if (data[i] == '\n') {
+            pending[*len] = '\0';
+            snprintf(last, size, "%s", pending);
+            *len = 0;
+        } else if (*len + 1 < PATH_MAX + 64) {
+            pending[(*len)++] = data[i];
         }
     }
-    int taken = 0;
-    for (unsigned i = 0; dirs && i < dirs->dls_cnt && !taken; i++)
-        taken = platform_lib_candidate(search, dirs->dls_serpath[i].dls_name);
-    free(dirs);
-    char cached[PATH_MAX];
-    if (!taken && platform_cache_lookup(search->soname, cached, sizeof cached)) {
-        char *slash = strrchr(cached, '/');
-        if (slash && strcmp(slash + 1, search->soname) == 0) {
-            *slash = '\0';
-            taken = platform_lib_candidate(search, cached[0] ? cached : "/");
+}
+
+/* Lets the loader try the library in a child: 0 when it loaded and every
+ * page could be read, -1 with what went wrong in reason. A stop request
+ * (any of the tool's handled signals) or the bound ends the wait and the
+ * child. */
+static int platform_lib_trial(const char *soname, char *reason, size_t size)
+{
+    int pipefd[2];
+    if (pipe2(pipefd, O_CLOEXEC) != 0) {
+        snprintf(reason, size, "trial load not started: %s", strerror(errno));
+        return -1;
+    }
+    /* Blocked from here to the wait, which lets them in atomically: a stop
+     * request that arrives before the wait begins still ends it. */
+    sigset_t stops, saved;
+    sigemptyset(&stops);
+    for (int sig : platform_stop_signals)
+        sigaddset(&stops, sig);
+    sigprocmask(SIG_BLOCK, &stops, &saved);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(pipefd[0]);
+        platform_trial_child(soname, pipefd[1], parent, &saved);
+    }
+    int fork_errno = errno;
+    close(pipefd[1]);
+    if (pid < 0) {
+        sigprocmask(SIG_SETMASK, &saved, nullptr);
+        close(pipefd[0]);
+        snprintf(reason, size, "trial load not started: %s", strerror(fork_errno));
+        return -1;
+    }
+    char last[PATH_MAX + 64] = "";
+    char pending[PATH_MAX + 64];
+    size_t pending_len = 0;
+    uint64_t deadline = OSA_clockMsec() + PLATFORM_TRIAL_MSEC;
+    /* The child's end wakes the wait at once where the kernel gives one
+     * (Linux 5.3); otherwise the pipe's end does, and the reaping that
+     * follows it is awaited a tenth of a millisecond at a time. The child
+     * sends at most one short line, which waits in the pipe. */
+    int pidfd = -1;
+#ifdef SYS_pidfd_open
+    pidfd = (int)syscall(SYS_pidfd_open, pid, 0);
+#endif
+    const bool by_pidfd = pidfd >= 0;
+    int status = 0, reaped = 0, stopped = 0, open_pipe = !by_pidfd;
+    for (;;) {
+        pid_t w = waitpid(pid, &status, WNOHANG);
+        if (w == pid) {
+            reaped = 1;
+            break;
+        }
+        uint64_t now = OSA_clockMsec();
+        if (w < 0 || now >= deadline)
+            break;
+        uint64_t left = deadline - now;
+        struct pollfd p = {by_pidfd ? pidfd : open_pipe ? pipefd[0] : -1, POLLIN, 0};
+        long usec = by_pidfd || open_pipe ? 100000 : 100;
+        if (left * 1000 < (uint64_t)usec)
+            usec = (long)(left * 1000);
+        struct timespec slice = {0, usec * 1000};
+        int n = ppoll(&p, 1, &slice, &saved);
+        if (n < 0 && errno == EINTR) {
+            stopped = 1;
+            break;
+        }
+        if (n > 0 && !by_pidfd) {
+            char buf[512];
+            ssize_t got = read(pipefd[0], buf, sizeof buf);
+            if (got > 0)
+                platform_trial_take(last, sizeof last, pending, &pending_len, buf, (size_t)got);
+            else if (got == 0 || errno != EINTR)
+                open_pipe = 0;
         }
     }
-    return taken;
+    if (by_pidfd)
+        close(pidfd);
+    int killed = !reaped;
+    if (killed) {
+        kill(pid, SIGKILL);
+        /* Bounded too: a child stuck in the kernel (a dead mount) is left
+         * behind rather than waited for. */
+        for (int i = 0; i < 500 && !reaped; i++) {
+            reaped = waitpid(pid, &status, WNOHANG) == pid;
+            if (!reaped)
+                usleep(2000);
+        }
+    }
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+    if (reaped && (open_pipe || by_pidfd)) {
+        /* Whatever the child sent before it ended is there now. */
+        fcntl(pipefd[0], F_SETFL, O_NONBLOCK);
+        char buf[512];
+        ssize_t got;
+        while ((got = read(pipefd[0], buf, sizeof buf)) > 0)
+            platform_trial_take(last, sizeof last, pending, &pending_len, buf, (size_t)got);
+    }
+    close(pipefd[0]);
+    if (stopped) {
+        snprintf(reason, size, "trial load stopped");
+        return -1;
+    }
+    if (killed || !reaped) {
+        snprintf(reason, size, "trial load not finished within %d s", PLATFORM_TRIAL_MSEC / 1000);
+        return -1;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return 0;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 1 && last[0])
+        snprintf(reason, size, "%s", last);
+    else if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
+        snprintf(reason, size, "%s: a segment larger in the file than in memory", last);
+    else if (WIFSIGNALED(status) && last[0])
+        snprintf(reason, size, "%s: %s in a trial load", last, strsignal(WTERMSIG(status)));
+    else if (WIFSIGNALED(status))
+        snprintf(reason, size, "%s in a trial load", strsignal(WTERMSIG(status)));
+    else
+        snprintf(reason, size, "trial load ended with status %d", WEXITSTATUS(status));
+    return -1;
+}
+
+/* Whether the library is mapped already (linked into the tool, as the
+ * vendor's libraries may be). Asked of the loader by name alone, it would
+ * go searching, and open, the files it finds. */
+static int platform_is_mapped(struct dl_phdr_info *info, size_t, void *data)
+{
+    const char *slash = strrchr(info->dlpi_name, '/');
+    return strcmp(slash ? slash + 1 : info->dlpi_name, (const char *)data) == 0;
 }
 
 /* Opens the library once and finds the call at index in it: 0, or -1
@@ -284,28 +429,17 @@ static int platform_lib_search(PlatformLibSearch *search)
  * the next call that needs it, and reported again. */
 static int platform_lib_open(PlatformLib *lib, size_t index)
 {
-    char reason[PATH_MAX + 64];
     if (!lib->handle) {
-        void *handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+        void *handle = nullptr;
+        if (dl_iterate_phdr(platform_is_mapped, (void *)lib->soname))
+            handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
         if (!handle) {
-            PlatformLibSearch search = {};
-            search.soname = lib->soname;
-            if (platform_lib_search(&search)) {
-                if (search.fault) {
-                    snprintf(reason, sizeof reason, "%s: %s", search.path, search.fault);
-                    report_error("cannot load platform library %s: %s\n", lib->soname, reason);
-                    return -1;
-                }
-                handle = dlopen(search.path, RTLD_NOW | RTLD_LOCAL);
-            } else if (search.foreign[0]) {
-                report_error("cannot load platform library %s: %s: built for another machine\n",
-                             lib->soname, search.foreign);
+            char reason[PATH_MAX + 128];
+            if (platform_lib_trial(lib->soname, reason, sizeof reason) != 0) {
+                report_error("cannot load platform library %s: %s\n", lib->soname, reason);
                 return -1;
-            } else {
-                /* Found nowhere the loader is known to look: let the loader
-                 * search and say what it found. */
-                handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL);
             }
+            handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL);
         }
         if (!handle) {
             report_error("cannot load platform library %s: %s\n", lib->soname, dlerror());

@@ -7,8 +7,9 @@
 
 /* Opens the library that holds the named call, if it is not open yet, and
  * finds the call in it. 0; or -1 after the error line naming the library
- * and what is wrong: missing, truncated, built for another machine, or
- * lacking the call. */
+ * and what is wrong: missing or refused by the loader, ending or holding up
+ * a trial load (a file cut short, a damaged header, a FIFO), or lacking the
+ * call. */
 int platform_call_open(const char *name);
 
 #endif

@@ -69,6 +69,13 @@ std::string fixture_path(const std::string &name)
     return std::string(CAMSIM_FIXTURES) + "/" + name;
 }
 
+std::string preloading(const std::string &lib)
+{
+    if (std::string(CAMSIM_EMULATOR).empty())
+        return "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 LD_PRELOAD=" + lib;
+    return "QEMU_SET_ENV=LD_PRELOAD=" + lib;
+}
+
 std::string module_usage(const std::string &module)
 {
     std::string help = read_whole_file(fixture_path("usage/" + module + ".txt"));

@@ -83,6 +83,10 @@ void write_whole_file(const std::string &path, const std::string &data);
 // Error lines with their source line numbers replaced by N, so tests can
 // compare them whole: " ERROR  (cv_gpio|gpio_init_param|N): ...".
 std::string without_line_numbers(const std::string &text);
+// The words that put the shared library lib before all others into the
+// tool started after them, not into the emulator or its shell wrapper (an
+// address-sanitized tool is told to accept it ahead of its runtime).
+std::string preloading(const std::string &lib);
 // A file of the test fixtures directory (tests/fixtures/...).
 std::string fixture_path(const std::string &name);
 // What a module's usage operation prints: `debug -h MODULE` less its

@@ -148,16 +148,24 @@ TEST(Framework, MissingDefaultDatabasesAreRestoredAndExistingOnesKept)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "damaged\nrestored\n");
 
+}
+
+TEST(Framework, ACopyAnotherStartPutInPlaceMeanwhileIsNeverReplaced)
+{
     // Another start put its copy in place while this one copied, and a run
-    // changed it: this start's copy must not replace it. The default comes
-    // through a pipe, so the copy is known to be under way.
-    r = cam.run("mv /opt/app/cvdb.db /tmp/default; mkfifo /opt/app/cvdb.db\n"
-                "debug -M nosuch & exec 3> /opt/app/cvdb.db\n"
-                "head -c 1000 /tmp/default >&3; echo changed > /mnt/nand/cvdb.db\n"
-                "tail -c +1001 /tmp/default >&3; exec 3>&-; wait\n"
-                "cmp -s /tmp/default /mnt/nand/cvdb.db || cat /mnt/nand/cvdb.db; ls /mnt/nand\n");
-    EXPECT_EQ(r.out, "changed\ncvdb.db\n");
-    EXPECT_EQ(r.err, "");
+    // changed it: this start's copy must not replace it, whether the flash
+    // takes hard links or not (vfat). The default comes through a pipe, so
+    // the copy is known to be under way.
+    for (const std::string &preload : {std::string(), preloading(CAMSIM_LINK_REFUSED)}) {
+        Camsim cam;
+        CamsimResult r = cam.run("mv /opt/app/cvdb.db /tmp/default; mkfifo /opt/app/cvdb.db\n" + preload +
+                                 " debug -M nosuch & exec 3> /opt/app/cvdb.db\n"
+                                 "head -c 1000 /tmp/default >&3; echo changed > /mnt/nand/cvdb.db\n"
+                                 "tail -c +1001 /tmp/default >&3; exec 3>&-; wait\n"
+                                 "cmp -s /tmp/default /mnt/nand/cvdb.db || cat /mnt/nand/cvdb.db; ls -A /mnt/nand\n");
+        EXPECT_EQ(r.out, "changed\ncvdb.db\n") << preload;
+        EXPECT_EQ(r.err, "") << preload;
+    }
 }
 
 TEST(Framework, ARestoreThatDoesNotFitTheFlashLeavesNoFileAndTheNextStartRestoresIt)
@@ -174,19 +182,30 @@ TEST(Framework, ARestoreThatDoesNotFitTheFlashLeavesNoFileAndTheNextStartRestore
               "failed: No space left on device\n");
 }
 
-TEST(Framework, CopiesLeftByKilledStartsAreRemovedButNotOneBeingMade)
+TEST(Framework, OnlyTheToolsOwnCopiesLeftByKilledStartsAreRemoved)
 {
     Camsim cam;
-    // Two leftovers of starts killed mid-copy, a copy another start is
-    // making right now (it holds the lock), and names of other files.
-    CamsimResult r = cam.run("head -c 4096 /dev/zero > /mnt/nand/cvdb.db.Ab3dE9\n"
-                             ": > /mnt/nand2/oem.db.x1Y2z3\n"
-                             ": > /mnt/nand/cvdb.db.bak; : > /mnt/nand/cvdb.db.1234567\n"
-                             ": > /mnt/nand/cvdb.db.Busy01\n"
-                             "flock /mnt/nand/cvdb.db.Busy01 debug -M nosuch\n"
-                             "ls /mnt/nand /mnt/nand2; cmp /opt/app/cvdb.db /mnt/nand/cvdb.db\n");
-    EXPECT_EQ(r.out, "/mnt/nand:\ncvdb.db\ncvdb.db.1234567\ncvdb.db.Busy01\ncvdb.db.bak\n\n"
-                     "/mnt/nand2:\noem.db\n");
+    // Two leftovers of starts killed mid-copy and a copy another start is
+    // making right now (it holds the lock), under the tool's hidden name;
+    // beside them other programs' files under the usual names of backups and
+    // mkstemp saves, a hard link among them, which stay as they are.
+    const std::string others[] = {"/mnt/nand/cvdb.db.backup", "/mnt/nand2/oem.db.2026q3",
+                                  "/mnt/nand/cvdb.db.Ab3dE9", "/mnt/nand/cvdb.db.bak",
+                                  "/mnt/nand/.cvdb.db.debug-restore.1234567"};
+    std::string script = "head -c 4096 /dev/zero > /mnt/nand/.cvdb.db.debug-restore.Ab3dE9\n"
+                         ": > /mnt/nand2/.oem.db.debug-restore.x1Y2z3\n"
+                         ": > /mnt/nand/.cvdb.db.debug-restore.Busy01\n"
+                         "cp /opt/app/cvdb.db /mnt/nand/cvdb.db; ln /mnt/nand/cvdb.db /mnt/nand/cvdb.db.orig01\n";
+    for (const auto &file : others)
+        script += "echo 'saved by another program' > " + file + "\n";
+    script += "flock /mnt/nand/.cvdb.db.debug-restore.Busy01 debug -h gpio > /dev/null\n"
+              "ls -A /mnt/nand /mnt/nand2; cmp /opt/app/cvdb.db /mnt/nand/cvdb.db.orig01\n";
+    for (const auto &file : others)
+        script += "echo 'saved by another program' | cmp - " + file + "\n";
+    CamsimResult r = cam.run(script);
+    EXPECT_EQ(r.out, "/mnt/nand:\n.cvdb.db.debug-restore.1234567\n.cvdb.db.debug-restore.Busy01\ncvdb.db\n"
+                     "cvdb.db.Ab3dE9\ncvdb.db.backup\ncvdb.db.bak\ncvdb.db.orig01\n\n"
+                     "/mnt/nand2:\noem.db\noem.db.2026q3\n");
     EXPECT_EQ(r.err, "");
 }
 

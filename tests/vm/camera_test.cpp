@@ -89,6 +89,10 @@ protected:
               "head -c $(($(wc -c < /tmp/whole.so) / 2)) /tmp/whole.so > /usr/lib/libcvdb.so\n"
               "run_case db_cut debug -M db -t\n"
               "cp /tmp/whole.so /usr/lib/libcvdb.so\n"
+              // A cut copy where the loader looks before /usr/lib itself.
+              "mkdir /usr/lib/tls; head -c $(($(wc -c < /tmp/whole.so) / 2)) /tmp/whole.so > /usr/lib/tls/libcvdb.so\n"
+              "run_case db_cut_tls debug -M db -t\n"
+              "rm -r /usr/lib/tls\n"
               "umount /mnt/nand && rmdir /mnt/nand\n"
               "run_case no_flash debug -M gpio -w 1 -d 1\n");
     }
@@ -136,11 +140,15 @@ TEST_F(VmCamera, HelpNeverStopsOnAMissingLibraryAndACutLibraryIsNamedSo)
             EXPECT_EQ(r.status, 0) << lib << ", " << m;
         }
     }
-    // Found where the loader would find it, among its default directories.
-    CamsimResult r = cam_->case_result("db_cut");
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(without_line_numbers(r.err), kCannotLoad + "libcvdb.so: /usr/lib/libcvdb.so: truncated\n");
-    EXPECT_EQ(r.status, 255);
+    // Found where the loader finds it, among its default directories, and
+    // before them in a subdirectory it searches first.
+    for (const std::string at : {"", "tls/"}) {
+        CamsimResult r = cam_->case_result(at.empty() ? "db_cut" : "db_cut_tls");
+        EXPECT_EQ(r.out, "") << at;
+        EXPECT_EQ(without_line_numbers(r.err),
+                  kCannotLoad + "libcvdb.so: /usr/lib/" + at + "libcvdb.so: Bus error in a trial load\n");
+        EXPECT_EQ(r.status, 255) << at;
+    }
 }
 
 TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanSaysWhatItCouldNotAsk)
@@ -260,7 +268,7 @@ TEST_F(VmCamera, LibraryLeftOutOrReplacedIsTheOneTheToolLoadsFromUsrLib)
     EXPECT_EQ(r.status, 255);
     r = cam_->case_result("empty_wifi_lib");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(without_line_numbers(r.err), kCannotLoad + "libcvwifi.so: /usr/lib/libcvwifi.so: truncated\n");
+    EXPECT_EQ(without_line_numbers(r.err), kCannotLoad + "libcvwifi.so: /usr/lib/libcvwifi.so: file too short\n");
     EXPECT_EQ(r.status, 255);
 }
 

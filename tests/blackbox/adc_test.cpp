@@ -90,7 +90,7 @@ std::string interrupted_run(const std::string &args)
 {
     return "debug -M adc " + args +
            " >/tmp/adc.out & pid=$!;"
-           "while ! grep -q Adc /tmp/adc.out; do sleep 0.1; done;"
+           "while ! grep -qs Adc /tmp/adc.out; do sleep 0.1; done;"
            "sleep 1; start=$(date +%s); kill -INT $pid; wait $pid; echo status=$?;"
            "end=$(date +%s); cat /tmp/adc.out;"
            "[ $((end - start)) -lt 10 ] && echo ended-soon;";

@@ -1,9 +1,10 @@
 // camvm_test.cpp - camvm itself: how each signal ends it, that nothing it
 // starts outlives it, that a broken cache entry is built again, and a
-// power cut that keeps what the guest had written to its devices. Where
-// the guest plays no part, a stand-in emulator that never ends on its own
-// and never opens camvm's pipes takes the real one's place, so no guest
-// boots.
+// power cut that keeps what the guest had written to its devices; at a
+// terminal, under timeout, with a power-cut trial; what it refuses, and a
+// write the host could not make; a campaign that ran nothing. Where the
+// guest plays no part, a stand-in emulator that never ends on its own and
+// never opens camvm's pipes takes the real one's place, so no guest boots.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -357,12 +358,14 @@ TEST(VmHostFiles, ACardWriteTheHostCannotMakeFailsTheRun)
 }
 
 // Shared directories are taken shortest first; two of one length are
-// both shared.
+// both shared. They lie outside every other shared directory (the test's
+// own, the current one), which would show them anyway.
 TEST(VmHostFiles, SharedPathsOfTheSameLengthAreAllSeen)
 {
     Camsim cam(Sandbox::vm);
-    std::string root = cam.scratch().substr(0, cam.scratch().rfind('/'));
-    std::string outside = root + ".shares";
+    char dir[] = "/tmp/camvm-shares-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string outside = dir;
     ASSERT_EQ(system(("mkdir -p " + shell_quote(outside + "/aaaa") + " " + shell_quote(outside + "/bbbb")).c_str()), 0);
     cam.option("--keep", outside + "/aaaa");
     cam.option("--keep", outside + "/bbbb");

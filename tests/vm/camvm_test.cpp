@@ -111,7 +111,8 @@ TEST_F(VmStop, FirstInterruptReachesTheCommandASecondEndsTheEmulator)
 
 // On a copy of the prepared cache: a truncated initramfs is seen before
 // use, and one whose record was made to match its broken content makes the
-// kernel panic, after which it is built again and the command runs.
+// kernel panic, after which it is built again and the command runs. An
+// erased flash image of the right size that was written to is made again.
 TEST(VmCache, BrokenEntryIsBuiltAgainOnceAndTheCommandRuns)
 {
     const char *shared = getenv("CAMVM_CACHE");
@@ -123,11 +124,15 @@ TEST(VmCache, BrokenEntryIsBuiltAgainOnceAndTheCommandRuns)
     ASSERT_EQ(system(copy.c_str()), 0);
     std::string cpio = shell_quote(cache + "/base.cpio");
     ASSERT_EQ(system(("truncate -s 1M " + cpio).c_str()), 0);
+    std::string flash = shell_quote(cache + "/flash.img");
+    ASSERT_EQ(system(("printf used | dd of=" + flash + " bs=1 seek=4096 conv=notrunc status=none").c_str()), 0);
     setenv("CAMVM_CACHE", cache.c_str(), 1);
     CamsimResult r = cam.run("echo whole", 280);
     EXPECT_EQ(r.err, "camvm: building the guest's initramfs in " + cache + "\n");
     EXPECT_EQ(r.out, "whole\n");
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(system(("[ \"$(tr -d '\\377' < " + flash + " | head -c 1 | wc -c)\" = 0 ]").c_str()), 0)
+        << "the cache's flash image is not erased";
 
     std::string forge = "dd if=/dev/zero of=" + cpio + " bs=512 count=1 conv=notrunc status=none && cd " + shell_quote(cache) +
                         " && { head -n 1 base.key; cksum base.cpio vmlinuz; } > key && mv key base.key";

@@ -468,4 +468,30 @@ TEST(VmCampaign, RunLongWithNothingRunFails)
     EXPECT_NE(read_whole_file(cam.scratch() + "/out").find("| ir | (could not run) | 1 | | |"), std::string::npos);
 }
 
+// A recorded log of four entries: a write, a flush that carries no data, a
+// discard of the written sector and a mark. Replayed on a card, the write
+// and the discard are states; the discard leaves zeros.
+TEST(VmCampaign, ReplayTakesEachEntryByItsFlags)
+{
+    Camsim cam(Sandbox::vm);
+    std::string script =
+        "set -e\n"
+        ". " + shell_quote(repo_path("tests/powercut/lib.sh")) + "\n"
+        "cd " + shell_quote(cam.scratch()) + "\n"
+        "perl -e 'sub sector { my $d = shift; $d . (\"\\0\" x (512 - length $d)) }\n"
+        "    print sector(pack(\"Q<Q<Q<L<\", 0x6a736677736872, 1, 4, 512));\n"
+        "    print sector(pack(\"Q<4\", 2, 1, 0, 0)), \"A\" x 512;\n"
+        "    print sector(pack(\"Q<4\", 0, 0, 1, 0));\n"
+        "    print sector(pack(\"Q<4\", 2, 1, 4, 0));\n"
+        "    print sector(pack(\"Q<4\", 0, 0, 8, 3) . \"end\");' > log\n"
+        "head -c 8192 /dev/zero | tr '\\0' x > card\n"
+        "pc_state() { echo \"$1 $2\"; }\n"
+        "pc_replay log card\n"
+        "cmp <(dd if=card bs=512 skip=2 count=1 status=none) <(head -c 512 /dev/zero) && echo zeros\n";
+    write_whole_file(cam.scratch() + "/replay", script);
+    std::string out = cam.scratch() + "/out";
+    EXPECT_EQ(system(("bash " + shell_quote(cam.scratch() + "/replay") + " > " + shell_quote(out) + " 2>&1").c_str()), 0);
+    EXPECT_EQ(read_whole_file(out), "0 start\n1 write\n3 discard\nzeros\n");
+}
+
 } // namespace

@@ -1,8 +1,10 @@
 // camsim_test.cpp - camsim itself: the stop requests sent to camsim's own
-// process end the command and everything in its namespaces.
+// process end the command and everything in its namespaces; what it is
+// given wrong is refused as its own failure.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -79,6 +81,32 @@ TEST(CamsimStop, InterruptBeforeTheCommandStartsEndsTheSetUpWith130)
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_FALSE(cam.has_file("started"));
     EXPECT_EQ(leftovers(cam, pid, 5), std::vector<std::string>{});
+}
+
+// What camsim is given wrong is its own failure, 125, and nothing runs.
+TEST(CamsimRefuses, WhatItCannotUseWith125)
+{
+    Camsim cam;
+    mkdir((cam.scratch() + "/half").c_str(), 0755);
+    write_whole_file(cam.scratch() + "/half/cvdb.db", "");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"--dir"}, "camsim: --dir needs a value\n"},
+        {{"--bin", cam.scratch(), "--", "true"}, "camsim: no program " + cam.scratch() + "\n"},
+        {{"--opt-app", cam.scratch() + "/half", "--", "true"},
+         "camsim: no default databases (cvdb.db, oem.db) in " + cam.scratch() + "/half\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        std::string cmd = "bash " + shell_quote(CAMSIM_SCRIPT) + " --tool " + shell_quote(CAMSIM_TOOL);
+        for (const std::string &a : c.args)
+            cmd += " " + shell_quote(a);
+        std::string err = cam.scratch() + "/err";
+        EXPECT_EQ(system((cmd + " 2> " + shell_quote(err)).c_str()), 125 << 8);
+        EXPECT_EQ(read_whole_file(err), c.err);
+    }
 }
 
 } // namespace

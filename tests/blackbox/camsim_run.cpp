@@ -9,6 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -259,4 +261,37 @@ CamsimResult Camsim::case_result(const std::string &name) const
     result.out = read_file(name + ".out");
     result.err = read_file(name + ".err");
     return result;
+}
+
+std::vector<std::string> leftovers(const Camsim &cam, pid_t pid, int seconds)
+{
+    std::string root = cam.scratch().substr(0, cam.scratch().rfind('/'));
+    std::vector<std::string> left;
+    time_t deadline = time(nullptr) + seconds;
+    do {
+        if (!left.empty())
+            usleep(100000);
+        left.clear();
+        DIR *proc = opendir("/proc");
+        while (dirent *e = proc ? readdir(proc) : nullptr) {
+            std::string dir = "/proc/" + std::string(e->d_name);
+            std::string stat = read_whole_file(dir + "/stat");
+            size_t end = stat.rfind(')');
+            int ppid = 0, pgid = 0;
+            char state = 0;
+            if (atoi(e->d_name) == getpid() || end == std::string::npos ||
+                sscanf(stat.c_str() + end + 1, " %c %d %d", &state, &ppid, &pgid) != 3 || state == 'Z')
+                continue;
+            std::string cmdline = read_whole_file(dir + "/cmdline");
+            for (char &c : cmdline)
+                c = c ? c : ' ';
+            if (pgid == pid || cmdline.find(root) != std::string::npos)
+                left.push_back(std::string(e->d_name) + " " + cmdline);
+        }
+        if (proc)
+            closedir(proc);
+    } while (!left.empty() && time(nullptr) <= deadline);
+    for (const auto &p : left)
+        kill(atoi(p.c_str()), SIGKILL);
+    return left;
 }

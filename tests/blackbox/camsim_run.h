@@ -93,4 +93,10 @@ std::string fixture_path(const std::string &name);
 // version line, from fixtures/usage/MODULE.txt.
 std::string module_usage(const std::string &module);
 
+// The processes of a sandbox run (process ID pid) still there `seconds`
+// after it ended, named, then killed: those in its process group, and those
+// whose command line names the run's directory (camvm's emulator has a
+// session of its own, but shares that directory with the guest).
+std::vector<std::string> leftovers(const Camsim &cam, pid_t pid, int seconds);
+
 #endif

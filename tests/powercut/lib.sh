@@ -76,8 +76,45 @@ pc_setup() {
     pc_work=$(readlink -f "$pc_work")
 }
 
+# The emulated camera never takes the terminal: a trial's boots read
+# nothing. The bound keeps camvm in the trial's process group (it ends
+# with it, see pc_guard); camvm's own children end with camvm.
 pc_camvm() {
-    timeout 600 "$pc_camvm" --tool "$pc_tool" --bin "$pc_logwrites" "$@"
+    timeout --foreground 600 "$pc_camvm" --tool "$pc_tool" --bin "$pc_logwrites" "$@" </dev/null
+}
+
+# pc_guard COMMAND...: runs COMMAND in a process group of its own while
+# this shell waits, so that a stop request (SIGINT, SIGTERM, SIGHUP) to
+# this shell alone, or a Ctrl-C at its terminal, ends COMMAND and everything
+# it started before this shell ends with the same signal. A shell waiting
+# for a command in the foreground would take the signal only once the
+# command had run to its end.
+pc_guard() {
+    local status=0
+    trap 'pc_stop INT' INT
+    trap 'pc_stop TERM' TERM
+    trap 'pc_stop HUP' HUP
+    set -m
+    "$@" &
+    pc_worker=$!
+    set +m
+    wait "$pc_worker" || status=$?
+    return $status
+}
+
+pc_stop() {
+    local i
+    trap '' INT TERM HUP
+    kill -TERM -- -"$pc_worker" 2>/dev/null
+    # camvm and camsim end at once on SIGTERM; anything slower is killed.
+    for ((i = 0; i < 100; i++)); do
+        kill -0 -- -"$pc_worker" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL -- -"$pc_worker" 2>/dev/null
+    trap - "$1"
+    kill -"$1" $$
+    exit $((128 + $(kill -l "$1")))
 }
 
 # The cut's moment in seconds (three decimals) for a workload and a seed.
@@ -418,7 +455,7 @@ pc_trial() {
     mkdir -p "$dir"
     case "$workload" in
     restore)
-        pc_large_defaults || return 2
+        (flock 9 && pc_large_defaults) 9>"$pc_work/defaults.lock" || return 2
         opt_app=(--opt-app "$pc_work/opt-app-large") ;;
     db)
         seq 1 "$pc_inserts" | sed 's/.*/insert into pc values(&);/' >"$dir/inserts.sql" ;;
@@ -434,12 +471,12 @@ pc_trial() {
     pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" --cut-after "$cut" \
         -- sh -c "$(pc_workload_script "$workload" "$dir")" >"$dir/out" 2>"$dir/err"
     rc=$?
-    case $rc in
-    137) ;;
-    *)
+    # Only camvm's own cut is one: a command killed inside the guest gives
+    # the same status 137, without the line.
+    if [ "$rc" != 137 ] || ! grep -qxF "camvm: power cut after $cut s" "$dir/err"; then
         pc_error "the workload's boot ended with status $rc, not in a cut: $(tail -n 3 "$dir/err" | tr '\n' ' ')"
-        return 2 ;;
-    esac
+        return 2
+    fi
     pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" \
         -- sh -c "$(pc_check_script "$workload" "$dir")" >"$dir/check.out" 2>"$dir/check.err" ||
         { pc_error "the second boot failed: $(tail -n 3 "$dir/check.err" | tr '\n' ' ')"; return 2; }
@@ -540,7 +577,8 @@ pc_replay() {
     pc_state 0 start "" || return 1
     pos=1
     for ((i = 1; i <= entries; i++)); do
-        read -r sector count flags < <(od -An -tu8 -j $((pos * 512)) -N 24 "$log" | tr -s ' ' | sed 's/^ //')
+        # od prints two of the header's numbers a line: the three on one.
+        read -r sector count flags < <(od -An -tu8 -w24 -j $((pos * 512)) -N 24 "$log")
         kind=write
         if ((flags & 8)); then
             kind=mark
@@ -554,10 +592,13 @@ pc_replay() {
                 [ "$sector" != $((card_sectors - 8 * (pc_point_exited + 1))) ] || { kind=point; reached+=" exited"; }
             fi
         fi
-        ((flags & 1)) && kind+=+flush
-        ((flags & 2)) && kind+=+fua
         ((flags & 4)) || pos=$((pos + count))
         pos=$((pos + 1))
+        # A mark, or a flush that carries no data, leaves the card as the
+        # entry before it did: no state of its own.
+        [ "$kind" = mark ] || { [ "$kind" = write ] && [ "$count" = 0 ]; } && continue
+        ((flags & 1)) && kind+=+flush
+        ((flags & 2)) && kind+=+fua
         pc_state "$i" "$kind" "$reached" || return 1
     done
 }
@@ -602,7 +643,7 @@ pc_kept() {
 pc_verdict() {
     local card=$1 copy=$1.verdict out rc
     cp --sparse=always "$card" "$copy"
-    out=$(timeout 120 "$pc_camsim" --tool "$pc_tool" --opt-app "$pc_opt_app" --emulator "$pc_emulator" \
+    out=$(timeout --foreground 120 "$pc_camsim" --tool "$pc_tool" --opt-app "$pc_opt_app" --emulator "$pc_emulator" \
         --card "$copy" -- debug -M sdmmc -r 2>&1)
     if [[ $out != *"repair /dev/mmcblk0 success!"* ]]; then
         echo failure

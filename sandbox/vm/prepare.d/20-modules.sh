@@ -25,7 +25,7 @@ camvm_build_modules() {
     rm -rf "$tmp"
     mkdir -p "$tmp/root" "$tmp/build" "$tmp/out"
     for deb in "$cache"/debs/build/linux-headers-*.deb "$cache"/debs/build/linux-kbuild-*.deb; do
-        dpkg-deb -x "$deb" "$tmp/root" || die "cannot unpack $deb"
+        (exec_with_camvm KILL dpkg-deb -x "$deb" "$tmp/root") || die "cannot unpack $deb"
     done
     headers=$(ls -d "$tmp"/root/usr/src/linux-headers-*-arm64)
     # The headers' Makefile includes the common tree by its installed path.
@@ -41,7 +41,8 @@ camvm_build_modules() {
         "$src"/maps/{physmap-core.c,physmap-bt1-rom.h,physmap-gemini.h,physmap-ixp4xx.h,physmap-versatile.h}
     )
     # Only these files of the 140 MB source: still a full pass over it.
-    dpkg-deb --fsys-tarfile "$cache"/debs/build/linux-source-*.deb |
+    # Each step ends with camvm, killed or not.
+    (exec_with_camvm KILL dpkg-deb --fsys-tarfile "$cache"/debs/build/linux-source-*.deb) |
         tar -xO "./usr/src/linux-source-$series.tar.xz" | xz -dc |
         tar -x -C "$tmp" "${members[@]}" || die "cannot unpack the kernel's source"
     cp "${members[@]/#/$tmp/}" "$tmp/build/"
@@ -55,8 +56,10 @@ nand-y := nand_base.o nand_legacy.o nand_bbt.o nand_timings.o nand_ids.o nand_on
 physmap-y := physmap-core.o
 CFLAGS_physmap-core.o := -DCONFIG_MTD_PHYSMAP_OF=1
 KBUILD
-    timeout 600 make -C "$headers" M="$tmp/build" ARCH=arm64 CROSS_COMPILE=aarch64-linux-gnu- \
-        -j"$(nproc)" modules >"$tmp/make.log" 2>&1 || {
+    # In camvm's process group, so that a Ctrl-C at the terminal reaches
+    # make; and ended with camvm.
+    (exec_with_camvm TERM timeout --foreground 600 make -C "$headers" M="$tmp/build" ARCH=arm64 CROSS_COMPILE=aarch64-linux-gnu- \
+        -j"$(nproc)" modules) >"$tmp/make.log" 2>&1 || {
         tail -n 20 "$tmp/make.log" >&2
         die "building the kernel modules failed (the whole log: $tmp/make.log)"
     }

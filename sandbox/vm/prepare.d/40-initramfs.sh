@@ -77,7 +77,7 @@ camvm_build_base() {
     rm -rf "$x" "$stage" "$cache/base.key"
     mkdir -p "$x" "$stage"
     for deb in "$cache"/debs/*.deb; do
-        dpkg-deb -x "$deb" "$x" || die "cannot unpack $deb"
+        (exec_with_camvm KILL dpkg-deb -x "$deb" "$x") || die "cannot unpack $deb"
     done
     kver=$(ls "$x/lib/modules")
     [ -f "$x/boot/vmlinuz-$kver" ] || die "no kernel image in the kernel package"

@@ -214,40 +214,6 @@ static void sdmmc_sync_node(const char *node)
         close(fd);
 }
 
-/* Runs a program with its arguments as they are: names read from the mount
- * table or sysfs never pass through a shell, whatever characters they
- * hold. quiet: its output goes to /dev/null. The wait status, or -1. */
-static int sdmmc_exec(const char *const argv[], int quiet)
-{
-    /* The child's output must follow what this process printed before it. */
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGQUIT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGXFSZ, SIG_DFL);
-        if (quiet) {
-            int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) {
-                dup2(null, STDOUT_FILENO);
-                dup2(null, STDERR_FILENO);
-            }
-        }
-        execvp(argv[0], (char *const *)argv);
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return status;
-}
-
 /* One mount of the card or of a partition of it, as the mount table has it. */
 typedef struct SdmmcMount {
     dev_t shown;       /* the filesystem's own number, what stat shows */
@@ -480,7 +446,7 @@ static int sdmmc_mount_again(const char *node, const SdmmcMount *was, int read_o
     char options[sizeof was->options + 4];
     snprintf(options, sizeof options, "%s%s", was->options, read_only ? ",ro" : "");
     const char *const argv[] = {"mount", "-t", "vfat", node, was->point, "-o", options, nullptr};
-    return sdmmc_exec(argv, 0) == 0 ? 0 : -1;
+    return OSA_exec(argv, 0) == 0 ? 0 : -1;
 }
 
 /* The kernel's own answer to whether anything holds the card: an exclusive
@@ -618,7 +584,7 @@ static int sdmmc_unmount_card(const char *func, int line, const char *not_done, 
     if (!found.on_point)
         return 0;
     const char *const argv[] = {"umount", found.point.point, nullptr};
-    if (sdmmc_exec(argv, 0) != 0)
+    if (OSA_exec(argv, 0) != 0)
         return -1;
     *was = found.point;
     return 1;
@@ -679,12 +645,12 @@ static int sdmmc_repair_disk(void)
     if (checked) {
         sdmmc_release_card(&claim);
         const char *const check[] = {"time", "dosfsck", "-a", "-v", "-V", node, nullptr};
-        int status = sdmmc_exec(check, 0);
+        int status = OSA_exec(check, 0);
         if (status == 0) {
             result = 0;
         } else if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
             const char *const verdict[] = {"dosfsck", "-n", node, nullptr};
-            result = sdmmc_exec(verdict, 1) == 0 ? 0 : -1;
+            result = OSA_exec(verdict, 1) == 0 ? 0 : -1;
         }
         sdmmc_sync_node(node);
     }

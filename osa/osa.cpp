@@ -3,6 +3,7 @@
 #include "osa.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
@@ -118,32 +119,68 @@ int OSA_writeAll(int fd, const void *data, size_t len)
     return 0;
 }
 
-int OSA_system(const char *cmd)
+/* The child's output must follow what this process printed before it. */
+static pid_t osa_fork(void)
 {
-    if (!cmd)
-        return 1;
-    /* The child's output must follow what this process printed before it. */
     fflush(stdout);
     fflush(stderr);
-    pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        /* Handlers are reset by exec; ignored signals would stay ignored.
-         * SIGHUP is ignored only under nohup, which the commands keep. */
-        signal(SIGINT, SIG_DFL);
-        signal(SIGQUIT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGXFSZ, SIG_DFL);
-        execl("/bin/sh", "sh", "-c", cmd, (char *)nullptr);
-        _exit(127);
-    }
+    return fork();
+}
+
+/* In the child, before exec: handlers are reset by exec, but ignored
+ * signals would stay ignored. SIGHUP is ignored only under nohup, which
+ * the commands keep. */
+static void osa_child_signals(void)
+{
+    signal(SIGINT, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
+}
+
+static int osa_wait_child(pid_t pid)
+{
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
             return -1;
     }
     return status;
+}
+
+int OSA_system(const char *cmd)
+{
+    if (!cmd)
+        return 1;
+    pid_t pid = osa_fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        osa_child_signals();
+        execl("/bin/sh", "sh", "-c", cmd, (char *)nullptr);
+        _exit(127);
+    }
+    return osa_wait_child(pid);
+}
+
+int OSA_exec(const char *const argv[], int quiet)
+{
+    pid_t pid = osa_fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        osa_child_signals();
+        if (quiet) {
+            int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) {
+                dup2(null, STDOUT_FILENO);
+                dup2(null, STDERR_FILENO);
+            }
+        }
+        execvp(argv[0], (char *const *)argv);
+        _exit(127);
+    }
+    return osa_wait_child(pid);
 }
 
 FILE *OSA_popen(const char *cmd, const char *mode)

@@ -58,6 +58,10 @@ int OSA_writeAll(int fd, const void *data, size_t len);
  * system() gives. Unlike system(), the caller keeps receiving SIGINT and
  * SIGQUIT while the child runs, so an interrupt sets the stop flag. */
 int OSA_system(const char *cmd);
+/* Runs a program with its arguments as they are, no shell between: names
+ * read from the system's tables reach it whatever characters they hold.
+ * quiet: its output goes to /dev/null. The wait status, or -1. */
+int OSA_exec(const char *const argv[], int quiet);
 /* popen/pclose with standard output flushed first. */
 FILE *OSA_popen(const char *cmd, const char *mode);
 int OSA_pclose(FILE *fp);

@@ -106,7 +106,7 @@ TEST(VmCache, BrokenEntryIsBuiltAgainOnceAndTheCommandRuns)
     Camsim cam(Sandbox::vm);
     std::string cache = cam.scratch() + "/cache";
     std::string copy = "mkdir " + shell_quote(cache) + " && cd " + shell_quote(from) +
-                       " && cp -a debs modules flash.img base.cpio base.key vmlinuz " + shell_quote(cache);
+                       " && cp -a debs modules nand.img base.cpio base.key vmlinuz " + shell_quote(cache);
     ASSERT_EQ(system(copy.c_str()), 0);
     std::string cpio = shell_quote(cache + "/base.cpio");
     ASSERT_EQ(system(("truncate -s 1M " + cpio).c_str()), 0);

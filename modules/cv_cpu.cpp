@@ -300,12 +300,15 @@ static int cpu_open_log(const char *path)
 }
 
 /* Each line goes to the log as it is printed, so that a run ended by a
- * hang-up, a closed pipe or a kill keeps what was shown; the summary is
- * synced before it is shown, so that a power cut after the run takes back
- * nothing it reported. The first failed write (a full flash, a file-size
- * limit) is reported and ends the log; the part of its line that went in
- * is taken back, so the log holds whole lines only. */
-static void cpu_log_line(int *fd, const char *line, bool summary)
+ * hang-up, a closed pipe or a kill keeps what was shown; and each is
+ * synced before it is shown: on the camera's NAND a line not synced waits
+ * in JFFS2's write buffer (up to a page, some seconds), and a power cut
+ * then left a log without lines the screen had shown. A sync there costs
+ * one 2 KiB page program per line, a line a second at most: a 100-line
+ * run wears about two erase blocks. The first failed write (a full flash,
+ * a file-size limit) is reported and ends the log; the part of its line
+ * that went in is taken back, so the log holds whole lines only. */
+static void cpu_log_line(int *fd, const char *line)
 {
     if (*fd < 0)
         return;
@@ -324,7 +327,7 @@ static void cpu_log_line(int *fd, const char *line, bool summary)
                 strerror(saved));
         close(*fd);
         *fd = -1;
-    } else if (summary) {
+    } else {
         fsync(*fd);
     }
 }
@@ -374,7 +377,7 @@ static int cpu_test_main(int argc, char **argv)
             snprintf(line, sizeof line,
                      "CPU:%3.0f%% (sys:%3.0f%% user:%3.0f%% wait:%3.0f%% steal:%3.0f%%)", load.cpu,
                      load.sys, load.user, load.iowait, load.steal);
-            cpu_log_line(&log, line, false);
+            cpu_log_line(&log, line);
             printf("\033[1;32m%s\033[0;39m \n", line);
         } else if (cycle > g_cpu_count) {
             g_stop_flag = 1;
@@ -394,7 +397,7 @@ static int cpu_test_main(int argc, char **argv)
     char line[128];
     snprintf(line, sizeof line, "Average:%4.3f%%   Max:%4.2f%%  Min:%4.2f%%", average, maximum,
              minimum);
-    cpu_log_line(&log, line, true);
+    cpu_log_line(&log, line);
     printf("\033[1;32m%s\033[0;39m \n", line);
     if (log >= 0)
         close(log);

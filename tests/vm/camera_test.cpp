@@ -156,9 +156,9 @@ TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanSaysWhatItCouldNotAsk)
     EXPECT_EQ(cam_->read_file("proc_mtd"), "dev:    size   erasesize  name\n"
                                            "mtd0: 00100000 00020000 \"boot\"\n"
                                            "mtd1: 00400000 00020000 \"kernel\"\n"
-                                           "mtd2: 07b00000 00020000 \"rootfs\"\n"
-                                           "mtd3: 01000000 00040000 \"nand\"\n"
-                                           "mtd4: 01000000 00040000 \"nand2\"\n");
+                                           "mtd2: 05b00000 00020000 \"rootfs\"\n"
+                                           "mtd3: 01000000 00020000 \"nand\"\n"
+                                           "mtd4: 01000000 00020000 \"nand2\"\n");
     CamsimResult r = cam_->case_result("mtd");
     EXPECT_EQ(r.out, "\nTotal bad block : 0\n");
     EXPECT_EQ(r.err, "");

@@ -120,11 +120,11 @@ TEST(VmCache, BrokenEntryIsBuiltAgainOnceAndTheCommandRuns)
     Camsim cam(Sandbox::vm);
     std::string cache = cam.scratch() + "/cache";
     std::string copy = "mkdir " + shell_quote(cache) + " && cd " + shell_quote(from) +
-                       " && cp -a debs modules flash.img base.cpio base.key vmlinuz " + shell_quote(cache);
+                       " && cp -a debs modules nand.img base.cpio base.key vmlinuz " + shell_quote(cache);
     ASSERT_EQ(system(copy.c_str()), 0);
     std::string cpio = shell_quote(cache + "/base.cpio");
     ASSERT_EQ(system(("truncate -s 1M " + cpio).c_str()), 0);
-    std::string flash = shell_quote(cache + "/flash.img");
+    std::string flash = shell_quote(cache + "/nand.img");
     ASSERT_EQ(system(("printf used | dd of=" + flash + " bs=1 seek=4096 conv=notrunc status=none").c_str()), 0);
     setenv("CAMVM_CACHE", cache.c_str(), 1);
     CamsimResult r = cam.run("echo whole", 280);
@@ -397,7 +397,7 @@ TEST(VmHostFiles, AFlashKeptAtOneSizeIsRefusedAtAnother)
     other.option("--flash", flash);
     r = other.run("cat /mnt/nand/f");
     EXPECT_EQ(r.status, 125);
-    EXPECT_EQ(r.err, "camvm: --flash " + flash + ": its flash.img was made for --flash-size 8, not 16\n");
+    EXPECT_EQ(r.err, "camvm: --flash " + flash + ": its nand.img was made for --flash-size 8, not 16\n");
 
     r = cam.run("cat /mnt/nand/f");
     EXPECT_EQ(r.out, "kept\n") << r.err;
@@ -416,7 +416,7 @@ TEST(VmHostFiles, WhatCamvmCannotUseIsRefusedWith125AndLeavesNothing)
         {"bin-dir", nullptr, "--bin", "SCRATCH", "camvm: no program SCRATCH\n"},
         {"opt-app-half", nullptr, "--opt-app", "SCRATCH/half", "camvm: no default databases (cvdb.db, oem.db) in SCRATCH/half\n"},
         {"flash-comma", nullptr, "--flash", "SCRATCH/fl,a",
-         "camvm: cannot use SCRATCH/fl,a/flash.img: commas are not taken in flash paths\n"},
+         "camvm: cannot use SCRATCH/fl,a/nand.img: commas are not taken in flash paths\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -37,7 +37,7 @@ void VmSuite::SetUp()
     // 125: camvm itself failed (no emulator, no guest, a time-out).
     ASSERT_NE(run_.status, 125) << run_.err;
     EXPECT_EQ(cam_->read_file("guard.machine"), "aarch64\n") << "not the Arm64 kernel\n" << run_.err;
-    EXPECT_EQ(cam_->read_file("guard.flash"), "jffs2\n") << "/mnt/nand was not JFFS2 on the flash";
+    EXPECT_EQ(cam_->read_file("guard.flash"), "jffs2 nand\n") << "/mnt/nand was not JFFS2 on the NAND";
     if (with_card_) {
         EXPECT_EQ(cam_->read_file("guard.mount"), "/dev/mmcblk0 vfat\n")
             << "/mnt/mmc was not the kernel's vfat on the card";

@@ -13,12 +13,14 @@
 #include "camsim_run.h"
 
 // What tells the emulated camera from a stand-in, recorded by the script:
-// the machine and the filesystem of /mnt/nand, and (once a card is mounted
+// the machine, and the filesystem of /mnt/nand with the kind of flash
+// under it (the MTD device of its mtdblock), and (once a card is mounted
 // on /mnt/mmc) the mount's source and type and the card's kind as the MMC
 // stack sees it.
 inline const std::string kRecordMachine =
     "uname -m > $CAMSIM_DIR/guard.machine\n"
-    "awk '$2 == \"/mnt/nand\" { print $3 }' /proc/mounts > $CAMSIM_DIR/guard.flash\n";
+    "awk '$2 == \"/mnt/nand\" { sub(\"/dev/mtdblock\", \"\", $1); print $3, $1 }' /proc/mounts |\n"
+    "  while read -r fs n; do echo \"$fs $(cat /sys/class/mtd/mtd$n/type)\"; done > $CAMSIM_DIR/guard.flash\n";
 inline const std::string kRecordCard =
     "awk '$2 == \"/mnt/mmc\" { print $1, $3 }' /proc/mounts > $CAMSIM_DIR/guard.mount\n"
     "cat /sys/block/mmcblk0/device/type > $CAMSIM_DIR/guard.card\n";

@@ -1,18 +1,23 @@
 # 20-modules.sh - the kernel modules of the camera's flash that Debian's
 # arm64 kernel does not ship, built out of tree into $cache/modules, sourced
 # by camvm's preparation: the raw NAND core and its simulator (nand,
-# nandsim), the partition parser that names the partitions (cmdlinepart),
-# and the CFI NOR flash drivers for the emulator's flash (cfi_probe,
-# cfi_cmdset_0001 and their helpers, physmap). Their sources come from
-# Debian's linux-source package of the guest kernel's version and are built
-# against its headers with the cross compiler; Debian's kernel does not
-# enforce module signatures.
+# nandsim) and the partition parser that names the partitions
+# (cmdlinepart). Their sources come from Debian's linux-source package of
+# the guest kernel's version and are built against its headers with the
+# cross compiler; Debian's kernel does not enforce module signatures.
+#
+# The simulator gets one change of ours (vm/nandsim-image.patch): its cache
+# file, a virtio disk holding the chip's image, is the chip. Each page
+# program and block erase is written through to it (O_SYNC) before the chip
+# reports it done, and every page it holds at load counts as written, so
+# that the chip keeps its pages (data and out-of-band) from boot to boot and
+# through a killed emulator.
 
 camvm_build_modules() {
     local out=$cache/modules tmp=$cache/modules.tmp key version series headers src deb
     camvm_modules_key() {
         version=$(dpkg-deb -f "$(ls "$cache"/debs/linux-image-*.deb 2>/dev/null)" Version 2>/dev/null) &&
-            key=$( (echo "$version"; cat "${BASH_SOURCE[0]}") | sha256sum | cut -c1-16)
+            key=$( (echo "$version"; cat "${BASH_SOURCE[0]}" "$vm_dir/nandsim-image.patch") | sha256sum | cut -c1-16)
     }
     # shellcheck disable=SC2046 # module file names have no blanks
     camvm_modules_key && [ "$(head -n 1 "$out/key" 2>/dev/null)" = "$key" ] &&
@@ -21,6 +26,7 @@ camvm_build_modules() {
     camvm_modules_key || die "no kernel package in $cache/debs"
     command -v aarch64-linux-gnu-gcc-12 >/dev/null && command -v make >/dev/null && command -v xz >/dev/null ||
         die "building the kernel modules needs make, xz and aarch64-linux-gnu-gcc-12 (tools/install-deps installs them)"
+    command -v patch >/dev/null || die "building the kernel modules needs patch (tools/install-deps installs it)"
     echo "camvm: building the flash's kernel modules for the guest's kernel $version in $out" >&2
     rm -rf "$tmp"
     mkdir -p "$tmp/root" "$tmp/build" "$tmp/out"
@@ -37,8 +43,6 @@ camvm_build_modules() {
         "$src"/nand/raw/{nand_amd,nand_esmt,nand_hynix,nand_macronix,nand_micron,nand_samsung,nand_toshiba}.c
         "$src"/nand/raw/{nandsim.c,internals.h}
         "$src"/parsers/cmdlinepart.c
-        "$src"/chips/{cfi_probe.c,cfi_util.c,gen_probe.c,cfi_cmdset_0001.c,fwh_lock.h}
-        "$src"/maps/{physmap-core.c,physmap-bt1-rom.h,physmap-gemini.h,physmap-ixp4xx.h,physmap-versatile.h}
     )
     # Only these files of the 140 MB source: still a full pass over it.
     # Each step ends with camvm, killed or not.
@@ -46,15 +50,14 @@ camvm_build_modules() {
         tar -xO "./usr/src/linux-source-$series.tar.xz" | xz -dc |
         tar -x -C "$tmp" "${members[@]}" || die "cannot unpack the kernel's source"
     cp "${members[@]/#/$tmp/}" "$tmp/build/"
-    # The NOR drivers' options come from the kernel's configuration
-    # (CONFIG_MTD_CFI is off there); physmap takes its flash from the
-    # device tree that QEMU's virt board writes.
+    patch -s -d "$tmp/build" -p1 <"$vm_dir/nandsim-image.patch" >"$tmp/patch.log" 2>&1 || {
+        cat "$tmp/patch.log" >&2
+        die "the simulator's change (vm/nandsim-image.patch) does not apply to the kernel's nandsim.c"
+    }
     cat >"$tmp/build/Kbuild" <<'KBUILD'
-obj-m := nand.o nandsim.o cmdlinepart.o cfi_probe.o cfi_util.o gen_probe.o cfi_cmdset_0001.o physmap.o
+obj-m := nand.o nandsim.o cmdlinepart.o
 nand-y := nand_base.o nand_legacy.o nand_bbt.o nand_timings.o nand_ids.o nand_onfi.o nand_jedec.o \
 	nand_amd.o nand_esmt.o nand_hynix.o nand_macronix.o nand_micron.o nand_samsung.o nand_toshiba.o
-physmap-y := physmap-core.o
-CFLAGS_physmap-core.o := -DCONFIG_MTD_PHYSMAP_OF=1
 KBUILD
     # In camvm's process group, so that a Ctrl-C at the terminal reaches
     # make; and ended with camvm.

@@ -6,22 +6,22 @@
 # Kernel modules the camera needs beyond the kernel's built-in drivers,
 # loaded at boot in this order, each after what it depends on: the virtio
 # PCI transport, the serial ports back to camvm, 9p for the shared
-# directories, the SD host controller, the card's filesystem with the code
-# pages it mounts with (FAT's default iocharset is ascii) and the IIO bus
-# the ADC's files belong to (/etc/camvm/modules); then, while the rest of
-# the start goes on, the flash's (/etc/camvm/flash-modules): the raw NAND
-# core, the CFI command set that the probe looks up by name, the probe, the
-# block devices JFFS2 mounts and JFFS2 itself.
-camvm_modules=(virtio_pci virtio_console 9pnet_virtio 9p sdhci-pci vfat nls_cp437 nls_ascii industrialio)
-camvm_flash_modules=(nand cfi_cmdset_0001 cfi_probe mtdblock jffs2)
+# directories, the virtio disk that holds the NAND chip's image (and the
+# --disk images), the SD host controller, the card's filesystem with the
+# code pages it mounts with (FAT's default iocharset is ascii) and the IIO
+# bus the ADC's files belong to (/etc/camvm/modules); then, while the rest
+# of the start goes on, the flash's (/etc/camvm/flash-modules): the raw NAND
+# core, the block devices JFFS2 mounts and JFFS2 itself.
+camvm_modules=(virtio_pci virtio_console 9pnet_virtio 9p virtio_blk sdhci-pci vfat nls_cp437 nls_ascii industrialio)
+camvm_flash_modules=(nand mtdblock jffs2)
 # Loaded last by the guest's init, with the run's parameters (partitions,
-# bad blocks).
-camvm_flash_parts_modules=(cmdlinepart nandsim physmap)
+# bad blocks, the chip's image).
+camvm_flash_parts_modules=(cmdlinepart nandsim)
 # Loaded by the guest's init only when camvm is given a --disk
-# (/etc/camvm/disk-modules): the virtio disk's driver, and the device mapper
-# with its target that records every write (dm-log-writes), which crash
-# tests put between the card and a disk.
-camvm_disk_modules=(virtio_blk dm-log-writes)
+# (/etc/camvm/disk-modules): the device mapper with its target that records
+# every write (dm-log-writes), which crash tests put between the card and a
+# disk.
+camvm_disk_modules=(dm-log-writes)
 
 # Prints "LIST NAME FILE" for each module, in an order that loads each after
 # what it depends on (the kernel package ships no modules.dep; each module

@@ -371,18 +371,17 @@ static int db_execute_file(const char *path)
 {
     db_con_init();
     DbFile file = {};
-    DbFile *f = &file;
     struct stat st;
-    f->fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (f->fd >= 0 && fstat(f->fd, &st) == 0) {
-        f->wait = !S_ISREG(st.st_mode);
+    file.fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file.fd >= 0 && fstat(file.fd, &st) == 0) {
+        file.wait = !S_ISREG(st.st_mode);
         /* Whole lines: a line cut in pieces would run as several broken
          * statements (a cut DELETE could lose its WHERE). */
         char *line = nullptr;
         size_t cap = 0;
         unsigned long number = 0;
         long len;
-        while (!g_stop_flag && (len = db_read_line(f, &line, &cap)) != 0) {
+        while (!g_stop_flag && (len = db_read_line(&file, &line, &cap)) != 0) {
             if (len == DB_STOPPED)
                 break;
             number++;
@@ -409,8 +408,8 @@ static int db_execute_file(const char *path)
             report_error("%s: stop requested, the file is not read past line %lu. \n", path,
                          number);
     }
-    if (f->fd >= 0)
-        close(f->fd);
+    if (file.fd >= 0)
+        close(file.fd);
     db_disconnect();
     return 0;
 }

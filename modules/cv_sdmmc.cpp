@@ -296,7 +296,7 @@ static int sdmmc_parse_mount(char *line, SdmmcMount *m)
     while (dash < n && strcmp(field[dash], "-") != 0)
         dash++;
     unsigned int maj, min;
-    if (dash + 3 >= n || n < 6 || sscanf(field[2], "%u:%u", &maj, &min) != 2)
+    if (dash + 3 >= n || sscanf(field[2], "%u:%u", &maj, &min) != 2)
         return -1;
     sdmmc_copy_field(m->root, sizeof m->root, field[3]);
     sdmmc_copy_field(m->point, sizeof m->point, field[4]);

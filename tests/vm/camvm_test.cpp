@@ -188,7 +188,10 @@ std::string build_dir()
 
 // A command that script(1) runs at a pseudo-terminal of its own, as a
 // person at a terminal would: the test types its keys ("\003" is a
-// Ctrl-C), the terminal's output goes to a file.
+// Ctrl-C), the terminal's output goes to a file. script runs the command
+// with $SHELL, which is made /bin/sh here: whether that shell execs a lone
+// command or waits for it (and so whether a timeout it starts gets a process
+// group of its own) differs from shell to shell.
 class AtTerminal {
 public:
     AtTerminal(const Camsim &cam, const std::string &command) : out_(cam.scratch() + "/terminal")
@@ -207,6 +210,7 @@ public:
             dup2(out, 2);
             close(keys[1]);
             setpgid(0, 0);
+            setenv("SHELL", "/bin/sh", 1);
             execlp("script", "script", "-qec", command.c_str(), "/dev/null", static_cast<char *>(nullptr));
             _exit(127);
         }
@@ -298,10 +302,12 @@ TEST(VmTerminal, TimeoutAtATerminalEndsOnTimeWithTheTerminalAsItWas)
     }
 }
 
+// As an interactive shell starts it: in the terminal's foreground group
+// (exec'd, the timeout cannot leave the shell's session-leading group).
 TEST(VmTerminal, CtrlCAtTheTerminalEndsTheCommand)
 {
     Camsim cam(Sandbox::vm);
-    AtTerminal term(cam, "timeout 120 " + camvm_line(cam) + " -- sh -c 'echo ran; exec sleep 600'");
+    AtTerminal term(cam, "exec timeout 120 " + camvm_line(cam) + " -- sh -c 'echo ran; exec sleep 600'");
     ASSERT_TRUE(term.wait_for("ran", 90)) << term.output();
     term.type("\003");
     EXPECT_EQ(term.finish(20), 130) << term.output();

@@ -24,13 +24,16 @@ pc_repo=$(dirname "$(dirname "$pc_self_dir")")
 pc_camvm=$pc_repo/sandbox/camvm
 pc_camsim=$pc_repo/sandbox/camsim
 
-pc_workloads=(ir db restore cpu sd-format sd-fill sd-repair)
+pc_workloads=(ir db restore cpu sd-format sd-fill sd-repair sd-speed)
 # The card's workloads, whose writes are also replayed.
 pc_card_workloads=(sd-format sd-fill sd-repair)
 
-# Inserts per db run: a few thousand, some 25 s on the emulated camera, so
-# that cuts also fall after a run finished.
-pc_inserts=2000
+# Rows per db run, in transactions of pc_batch rows that each span a few
+# dozen database pages (a row carries 300 random bytes), so that a cut also
+# lands inside a commit. A row holds its run's number and its own: a run
+# that lost its rows cannot hide behind the rows of a later one.
+pc_inserts=1000
+pc_batch=250
 # The fill: files of 1 MB.
 pc_fill_files=3
 # The card: 64 MiB, as QEMU's SD card wants a power of two.
@@ -45,12 +48,13 @@ pc_log_mb=256
 pc_window() {
     case "$1" in
     ir) echo 6000 ;;
-    db) echo 35000 ;;
+    db) echo 12000 ;;
     restore) echo 9000 ;;
     cpu) echo 10000 ;;
     sd-format) echo 16000 ;;
     sd-fill) echo 12000 ;;
     sd-repair) echo 2500 ;;
+    sd-speed) echo 20000 ;;
     esac
 }
 
@@ -149,7 +153,7 @@ pc_large_defaults() {
 # no file owns, a FAT copy that differs, the dirty mark set.
 pc_card_images() {
     local files=$pc_work/card-files.img damaged=$pc_work/card-damaged.img tmp=$pc_work/card.tmp
-    [ -f "$files" ] && [ -f "$damaged" ] && return 0
+    [ -f "$files" ] && [ -f "$damaged" ] && [ -f "$pc_work/card-files.sums" ] && return 0
     rm -f "$tmp"
     truncate -s "${pc_card_mb}M" "$tmp"
     pc_camvm --card "$tmp" -- sh -c 'mkdosfs -I -F 32 /dev/mmcblk0 >/dev/null &&
@@ -158,19 +162,50 @@ pc_card_images() {
         echo "camera settings" > /mnt/mmc/setup.txt && umount /mnt/mmc' >/dev/null ||
         pc_error "cannot prepare the card image" || return 1
     pc_fsck_image "$tmp" || pc_error "the prepared card is not clean" || return 1
+    pc_card_sums "$tmp" >"$pc_work/card-files.sums.tmp" && [ "$(wc -l <"$pc_work/card-files.sums.tmp")" = 7 ] ||
+        pc_error "cannot read the prepared card's files" || return 1
     cp "$tmp" "$damaged.tmp"
     pc_damage_card "$damaged.tmp" || return 1
     mv "$tmp" "$files"
     mv "$damaged.tmp" "$damaged"
+    mv "$pc_work/card-files.sums.tmp" "$pc_work/card-files.sums"
+}
+
+# The card's own files (the clips and the settings) in an image: "SIZE NAME
+# MD5" each, as the second boot lists a card's files.
+pc_card_sums() {
+    local tmp f
+    tmp=$(mktemp -d)
+    MTOOLS_SKIP_CHECK=1 mcopy -n -s -i "$1" ::/DCIM ::/setup.txt "$tmp/" 2>/dev/null
+    (cd "$tmp" && find . -type f | sort | while read -r f; do
+        echo "$(wc -c <"$f") ${f#./} $(md5sum <"$f" | cut -c1-32)"
+    done)
+    rm -rf "$tmp"
+}
+
+# pc_check_clips SUMS LISTING: the card's own files are all there, unchanged;
+# prints what differs.
+pc_check_clips() {
+    local line
+    while read -r line; do
+        grep -qxF "$line" "$2" 2>/dev/null || { echo "${line#* }" | cut -d' ' -f1; }
+    done <"$1" | head -n 3 | tr '\n' ' '
 }
 
 # pc_fsck_clean OUTPUT STATUS: whether dosfsck -n found the card clean. Its
 # one complaint about a fresh format of BusyBox's mkdosfs, the empty label,
-# is what the camera's own format leaves: not damage.
+# is what the camera's own format leaves: not damage. Nor is the mark the
+# kernel sets in the boot sector (byte 65, not in its backup) while the card
+# is mounted, which a cut leaves on a card it found mounted.
 pc_fsck_clean() {
     [ "$2" = 0 ] && return 0
     [ "$2" = 1 ] || return 1
-    ! grep -avE "^(fsck\.fat .*|Label '' stored in boot sector is not valid\.|  Auto-removing label from boot sector\.|Leaving filesystem unchanged\.|.*: [0-9]+ files, [0-9]+/[0-9]+ clusters|)$" "$1" | grep -q .
+    ! grep -avE "^(fsck\.fat .*|Label '' stored in boot sector is not valid\.|  Auto-removing label from boot sector\.|Leaving filesystem unchanged\.|.*: [0-9]+ files, [0-9]+/[0-9]+ clusters|)$" "$1" |
+        grep -avxF -e 'There are differences between boot sector and its backup.' \
+            -e 'This is mostly harmless. Differences: (offset:original/backup)' -e '  65:01/00' \
+            -e '  Not automatically fixing this.' \
+            -e 'Dirty bit is set. Fs was not properly unmounted and some data may be corrupt.' \
+            -e ' Automatically removing dirty bit.' | grep -q .
 }
 
 # pc_fsck_image IMG: pc_fsck_clean of dosfsck -n on the host.
@@ -224,8 +259,9 @@ pc_workload_script() {
     ir)
         echo 'i=0; while :; do debug -M ir -t 1 -d 1; i=$((i + 1)); echo "powercut: done $i"; done' ;;
     db)
-        echo "debug -M db -e 'create table if not exists pc(n integer)' && echo 'powercut: created'"
-        echo "i=0; while :; do debug -M db -f $dir/inserts.sql; i=\$((i + 1)); echo \"powercut: done \$i\"; done" ;;
+        echo "debug -M db -e 'create table if not exists pc(run integer, n integer, pad blob)' && echo 'powercut: created'"
+        echo "i=0; while :; do i=\$((i + 1)); sed \"s/RUN/\$i/\" $dir/inserts.sql > /tmp/pc.sql"
+        echo "debug -M db -f /tmp/pc.sql; echo \"powercut: done \$i\"; done" ;;
     restore)
         echo 'i=0; while :; do rm -f /mnt/nand/cvdb.db; debug -M gpio -r 1; i=$((i + 1)); echo "powercut: done $i"; done' ;;
     cpu)
@@ -236,7 +272,20 @@ pc_workload_script() {
         echo "debug -M sdmmc -n $pc_fill_files -z 1 -F; echo 'powercut: done 1'; sleep 1000" ;;
     sd-repair)
         echo 'debug -M sdmmc -r; echo "powercut: done 1"; sleep 1000' ;;
+    sd-speed)
+        echo 'debug -M sdmmc -s; echo "powercut: done 1"; sleep 1000' ;;
     esac
+}
+
+# The db runs' statements: pc_inserts rows in transactions of pc_batch, RUN
+# standing for the run's number.
+pc_inserts_file() {
+    awk -v n="$pc_inserts" -v b="$pc_batch" 'BEGIN {
+        for (i = 1; i <= n; i++) {
+            if ((i - 1) % b == 0) print "begin;"
+            printf "insert into pc values(RUN, %d, randomblob(300));\n", i
+            if (i % b == 0 || i == n) print "commit;"
+        } }'
 }
 
 # The second boot: the tool starts as the camera would start it next (its
@@ -255,7 +304,7 @@ dosfsck -n /dev/mmcblk0 > \$a/raw.fsck 2>&1; echo \$? > \$a/raw.status
 debug -M sdmmc -r > \$a/next.out 2>&1; echo \$? > \$a/next.status
 dosfsck -n /dev/mmcblk0 > \$a/after.fsck 2>&1; echo \$? > \$a/after.status
 if mount -t vfat -o ro /dev/mmcblk0 /mnt/mmc 2>/dev/null; then
-    find /mnt/mmc -type f | while read -r f; do echo "\$(wc -c < "\$f") \${f#/mnt/mmc/}"; done | sort -k2 > \$a/files
+    find /mnt/mmc -type f | while read -r f; do echo "\$(wc -c < "\$f") \${f#/mnt/mmc/} \$(md5sum < "\$f" | cut -c1-32)"; done | sort -k2 > \$a/files
     umount /mnt/mmc
 fi
 EOF
@@ -286,10 +335,20 @@ pc_lines() {
     fi
 }
 
+# The records the ir runs had shown, in order, each on one line as
+# pc_check_log keys the log's: the record's lines joined by "|".
+pc_shown_records() {
+    pc_lines "$1" | sed 's/\x1b\[[0-9;]*m//g' |
+        awk '/^Test date: / { d = $0; r = ""; next }
+            d != "" && /^\t IR-cut result: success$/ { r = d "|" $0; d = ""; next }
+            r != "" && /^\t use time: / { print r "|" $0 } { d = ""; r = "" }'
+}
+
 # The ir runs' records: whole 1024-byte records, each a dated result
-# padded with zeros; the finished runs' records and the next start's one.
+# padded with zeros; the records the runs had shown, in the order shown
+# (their dates make each its own), then the next start's one.
 pc_check_log() {
-    local log=$1 done_runs=$2 size n i len text rec
+    local log=$1 done_runs=$2 shown=$3 size n i len text rec logged=() want=()
     [ -f "$log" ] || { pc_damage log-records "no /mnt/nand/debug.log"; return; }
     size=$(stat -c %s "$log")
     [ $((size % 1024)) = 0 ] || pc_damage log-records "debug.log is $size bytes, not whole 1024-byte records"
@@ -310,8 +369,17 @@ pc_check_log() {
             pc_damage log-records "record $i has bytes after its text"
             break
         fi
+        text=${text%$'\n'}
+        logged+=("${text//$'\n'/|}")
     done
     rm -f "$rec"
+    [ -z "$shown" ] || mapfile -t want <<<"$shown"
+    for i in "${!want[@]}"; do
+        [ "${logged[i]:-}" = "${want[i]}" ] && continue
+        pc_damage log-kept "record $i is not the one the run had shown (${want[i]//$'\t'/ }): ${logged[i]//$'\t'/ }"
+        return
+    done
+    [ "${#want[@]}" -gt "$done_runs" ] && done_runs=${#want[@]}
     [ "$n" -ge $((done_runs + 1)) ] ||
         pc_damage log-kept "$done_runs runs had finished and the next one logged, but the log holds $n records"
 }
@@ -358,8 +426,9 @@ pc_hot_journal() {
     [ -s "$1" ] && [ "$(head -c 1 "$1" | od -An -tx1 | tr -d ' ')" != 00 ]
 }
 
-# The inserts' rows: 1..N, again and again, in order; at least those of
-# the runs that finished.
+# The inserts' rows: run 1's 1..N, run 2's, and so on, in order; at least
+# those of the runs that finished, and each transaction whole or absent.
+# (A missing database is db-whole's.)
 pc_check_inserts() {
     local db=$1 out=$2 done_runs table rows bad
     done_runs=$(pc_done_runs "$out")
@@ -370,9 +439,11 @@ pc_check_inserts() {
         return
     fi
     rows=$(pc_sql "$db" "select count(*) from pc")
-    bad=$(pc_sql "$db" "select count(*) from (select n, row_number() over (order by rowid) - 1 as k from pc)
-        where n is not (k % $pc_inserts) + 1")
-    [ "$bad" = 0 ] || pc_damage db-prefix "$bad of $rows rows are not in the inserts' order"
+    bad=$(pc_sql "$db" "select count(*) from (select run, n, row_number() over (order by rowid) - 1 as k from pc)
+        where run is not k / $pc_inserts + 1 or n is not k % $pc_inserts + 1")
+    [ "$bad" = 0 ] || pc_damage db-prefix "$bad of $rows rows are not the runs' rows in their order"
+    [ $((rows % pc_batch)) = 0 ] ||
+        pc_damage db-commits "the table holds $rows rows: part of a transaction of $pc_batch"
     [ "$rows" -ge $((done_runs * pc_inserts)) ] ||
         pc_damage db-kept "$done_runs runs of $pc_inserts inserts had finished, the table holds $rows rows"
 }
@@ -384,17 +455,20 @@ pc_done_runs() {
 # The cpu log: whole lines only, and those the last run had shown first.
 pc_check_cpu_log() {
     local log=$1 out=$2 shown line_re='^(CPU:[ 0-9]{3}% \(sys:[ 0-9]{3}% user:[ 0-9]{3}% wait:[ 0-9]{3}% steal:[ 0-9]{3}%\)|Average:.*)$'
-    [ -f "$log" ] || return 0
+    # The lines shown since the last run's "Create cpu log", without colours.
+    shown=$(pc_lines "$out" | awk '/Create cpu log:/ { s = "" }
+        /CPU:|Average:/ && index($0, "\033[0;39m") { s = s $0 "\n" } END { printf "%s", s }' |
+        sed 's/\x1b\[[0-9;]*m//g; s/ $//')
+    if [ ! -f "$log" ]; then
+        [ -z "$shown" ] || pc_damage cpu-kept "no log, the monitor had shown $(printf '%s\n' "$shown" | wc -l) lines"
+        return
+    fi
     if [ -s "$log" ] && [ "$(tail -c 1 "$log" | od -An -c | tr -d ' ')" != '\n' ]; then
         pc_damage cpu-lines "the log ends in a cut line: $(tail -n 1 "$log" | cat -v)"
     fi
     if grep -avE "$line_re" "$log" | grep -q .; then
         pc_damage cpu-lines "a line that is not the monitor's: $(grep -avE "$line_re" "$log" | head -1 | cat -v)"
     fi
-    # The lines shown since the last run's "Create cpu log", without colours.
-    shown=$(pc_lines "$out" | awk '/Create cpu log:/ { s = "" }
-        /CPU:|Average:/ && index($0, "\033[0;39m") { s = s $0 "\n" } END { printf "%s", s }' |
-        sed 's/\x1b\[[0-9;]*m//g; s/ $//')
     [ -z "$shown" ] || [ "$(head -c "$(printf '%s\n' "$shown" | wc -c)" "$log")" = "$(printf '%s\n' "$shown")" ] ||
         pc_damage cpu-kept "the log lacks lines the monitor had shown"
 }
@@ -408,6 +482,18 @@ pc_check_card() {
         pc_damage card-verdict "-r reported success, dosfsck -n then: $(pc_fsck_says "$a/after.fsck")"
     fi
     case "$workload" in
+    sd-fill | sd-repair | sd-speed)
+        n=$(pc_check_clips "$pc_work/card-files.sums" "$a/files")
+        [ -z "$n" ] || pc_damage card-kept "the card's own files are missing or changed: $n" ;;
+    esac
+    case "$workload" in
+    sd-speed)
+        if grep -q '^powercut: done' "$out"; then
+            pc_fsck_clean "$a/raw.fsck" "$(cat "$a/raw.status")" ||
+                pc_damage card-kept "the speed test had ended, the card was not clean at the next start: $(pc_fsck_says "$a/raw.fsck")"
+            ! grep -q ' empty.file ' "$a/files" 2>/dev/null ||
+                pc_damage card-kept "the speed test had ended, its empty.file is still on the card"
+        fi ;;
     sd-fill)
         n=$(pc_lines "$out" | sed -n 's/^Create total \([0-9]*\) files.*/\1/p' | tail -n 1)
         [ -z "$n" ] || pc_check_fill_files "$a/files" "$n" ;;
@@ -458,7 +544,7 @@ pc_trial() {
         (flock 9 && pc_large_defaults) 9>"$pc_work/defaults.lock" || return 2
         opt_app=(--opt-app "$pc_work/opt-app-large") ;;
     db)
-        seq 1 "$pc_inserts" | sed 's/.*/insert into pc values(&);/' >"$dir/inserts.sql" ;;
+        pc_inserts_file >"$dir/inserts.sql" ;;
     sd-repair)
         (flock 9 && pc_card_images) 9>"$pc_work/cards.lock" || return 2
         cp --sparse=always "$pc_work/card-damaged.img" "$dir/card.img"
@@ -477,6 +563,7 @@ pc_trial() {
         pc_error "the workload's boot ended with status $rc, not in a cut: $(tail -n 3 "$dir/err" | tr '\n' ' ')"
         return 2
     fi
+    pc_check_worked "$workload" "$dir/out" "$dir/err" || return 2
     pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" \
         -- sh -c "$(pc_check_script "$workload" "$dir")" >"$dir/check.out" 2>"$dir/check.err" ||
         { pc_error "the second boot failed: $(tail -n 3 "$dir/check.err" | tr '\n' ' ')"; return 2; }
@@ -491,6 +578,30 @@ pc_trial() {
     return 0
 }
 
+# Whether the workload did its work: each of its runs that ended shows the
+# tool's own output. Otherwise nothing was there for the checks to find
+# damaged (a tool that did not start, a broken workload), and the trial
+# could not run.
+pc_check_worked() {
+    local done_runs re want have
+    done_runs=$(pc_done_runs "$2")
+    [ "$done_runs" -gt 0 ] || return 0
+    want=$done_runs
+    case "$1" in
+    ir) re='IR-cut result: success' ;;
+    db) re='^powercut: created$' want=1 ;;
+    restore) re='^GPIO read id = 1, data = ' ;;
+    cpu) re='Average:' ;;
+    sd-format) re='^real' ;;
+    sd-fill) re='^Create total ' ;;
+    sd-repair) re='repair /dev/mmcblk0 ' ;;
+    sd-speed) re='records in' want=2 ;;
+    esac
+    have=$(cat "$2" "$3" | grep -ac -e "$re")
+    [ "$have" -ge "$want" ] ||
+        pc_error "$done_runs runs of the workload ended, the tool's output shows $have of its lines /$re/, not $want"
+}
+
 pc_findings() {
     local workload=$1 dir=$2 a=$2/after
     case "$workload" in
@@ -500,7 +611,7 @@ pc_findings() {
     pc_check_leftovers "$a" "$([ "$workload" = db ] && echo 1 || echo 0)"
     pc_check_databases "$a"
     case "$workload" in
-    ir) pc_check_log "$a/nand/debug.log" "$(pc_done_runs "$dir/out")" ;;
+    ir) pc_check_log "$a/nand/debug.log" "$(pc_done_runs "$dir/out")" "$(pc_shown_records "$dir/out")" ;;
     db) pc_check_inserts "$a/nand/cvdb.db" "$dir/out" ;;
     restore)
         [ ! -f "$a/nand/cvdb.db" ] || cmp -s "$a/nand/cvdb.db" "$pc_work/opt-app-large/cvdb.db" ||
@@ -565,9 +676,12 @@ EOF
 
 # pc_replay LOG CARD: walks the log's entries, applying each to CARD, and
 # after each one calls pc_state with the entry's number, its kind and the
-# points reached so far ("reported", "exited").
+# points reached so far ("reported", "exited"). With pc_states_file set,
+# pc_fingerprint names the state by the writes that led to it (a chain of
+# their places and contents), so that states that several recorded runs
+# passed through count once.
 pc_replay() {
-    local log=$1 card=$2 magic entries size pos i sector count flags kind reached="" card_sectors
+    local log=$1 card=$2 magic entries size pos i sector count flags kind reached="" card_sectors sum
     magic=$(od -An -tx8 -N 8 "$log" | tr -d ' ')
     [ "$magic" = 006a736677736872 ] || { pc_error "$log is not a dm-log-writes log"; return 1; }
     entries=$(pc_le "$log" 8 16)
@@ -585,7 +699,10 @@ pc_replay() {
         elif ((flags & 4)); then
             kind=discard
             dd if=/dev/zero of="$card" bs=512 seek="$sector" count="$count" conv=notrunc status=none
+            sum=discard
         elif [ "$count" -gt 0 ]; then
+            [ -z "${pc_states_file:-}" ] ||
+                sum=$(dd if="$log" bs=512 skip=$((pos + 1)) count="$count" status=none | md5sum)
             dd if="$log" of="$card" bs=512 skip=$((pos + 1)) seek="$sector" count="$count" conv=notrunc status=none
             if [ "$count" = 8 ]; then
                 [ "$sector" != $((card_sectors - 8 * (pc_point_reported + 1))) ] || { kind=point; reached+=" reported"; }
@@ -597,6 +714,8 @@ pc_replay() {
         # A mark, or a flush that carries no data, leaves the card as the
         # entry before it did: no state of its own.
         [ "$kind" = mark ] || { [ "$kind" = write ] && [ "$count" = 0 ]; } && continue
+        [ -z "${pc_states_file:-}" ] ||
+            pc_fingerprint=$(echo "$pc_fingerprint $sector $count ${sum%% *}" | md5sum | cut -c1-32)
         ((flags & 1)) && kind+=+flush
         ((flags & 2)) && kind+=+fua
         pc_state "$i" "$kind" "$reached" || return 1
@@ -615,6 +734,13 @@ pc_kept() {
     out=$(mktemp)
     fsck.fat -n "$card" >"$out" 2>&1
     rc=$?
+    case "$workload" in
+    sd-fill | sd-repair)
+        pc_card_sums "$card" >"$out.sums"
+        size=$(pc_check_clips "$pc_work/card-files.sums" "$out.sums")
+        rm -f "$out.sums"
+        [ -z "$size" ] || echo "the card's own files are missing or changed: $size" ;;
+    esac
     case "$workload" in
     sd-fill)
         [[ $reached == *reported* ]] || { rm -f "$out"; return; }
@@ -683,6 +809,8 @@ pc_record_trial() {
     cp --sparse=always "$base" "$dir/card.img"
     entries=$(pc_le "$dir/log.img" 8 16)
     pc_states=0 pc_found="" pc_points="" pc_unclean=()
+    pc_fingerprint=$(echo "$workload" | md5sum | cut -c1-32)
+    [ -z "${pc_states_file:-}" ] || : >"$pc_states_file"
     pc_state() {
         local i=$1 kind=$2 reached=$3 finding
         if [ "$kind" = point ]; then
@@ -690,6 +818,7 @@ pc_record_trial() {
             return 0
         fi
         pc_states=$((pc_states + 1))
+        [ -z "${pc_states_file:-}" ] || echo "$pc_fingerprint" >>"$pc_states_file"
         finding=$(pc_kept "$workload" "$dir/card.img" "$reached")
         [ -z "$finding" ] || pc_found+="damage card-kept: after write $i ($kind): $finding"$'\n'
         pc_fsck_image "$dir/card.img" || pc_unclean+=("$i")
@@ -714,7 +843,7 @@ pc_record_trial() {
         case "$finding" in success | failure) ;; *) pc_found+="damage card-verdict: after write $i ($kind): $finding"$'\n' ;; esac
     }
     cp --sparse=always "$base" "$dir/card.img"
-    pc_replay "$dir/log.img" "$dir/card.img" || return 2
+    pc_states_file="" pc_replay "$dir/log.img" "$dir/card.img" || return 2
     echo "powercut: $workload, every write recorded: $entries writes (${pc_points:-no point marked}), $pc_states states checked, ${#pc_unclean[@]} not clean, the tool's -r on ${#pick[@]} of them"
     if [ -n "$pc_found" ]; then
         # Each invariant once: how many states broke it, and the first.

@@ -54,7 +54,7 @@ pc_window() {
     sd-format) echo 16000 ;;
     sd-fill) echo 12000 ;;
     sd-repair) echo 2500 ;;
-    sd-speed) echo 20000 ;;
+    sd-speed) echo 30000 ;;
     esac
 }
 

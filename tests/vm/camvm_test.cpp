@@ -470,8 +470,8 @@ TEST(VmCampaign, RunLongWithNothingRunFails)
     std::string path = "PATH=" + shell_quote(bin) + ":\"$PATH\" ";
     EXPECT_EQ(system((path + run_long + " --jobs 2 1" + out).c_str()), 2 << 8);
     std::string err = read_whole_file(cam.scratch() + "/err");
-    EXPECT_NE(err.find("run-long: 13 of 13 trials could not run"), std::string::npos) << err;
-    EXPECT_NE(read_whole_file(cam.scratch() + "/out").find("| ir | (could not run) | 1 | | |"), std::string::npos);
+    EXPECT_NE(err.find("run-long: 14 of 14 trials could not run"), std::string::npos) << err;
+    EXPECT_NE(read_whole_file(cam.scratch() + "/out").find("| ir | (could not run) | 1 | | | |"), std::string::npos);
 }
 
 // A recorded log of four entries: a write, a flush that carries no data, a
@@ -498,6 +498,51 @@ TEST(VmCampaign, ReplayTakesEachEntryByItsFlags)
     std::string out = cam.scratch() + "/out";
     EXPECT_EQ(system(("bash " + shell_quote(cam.scratch() + "/replay") + " > " + shell_quote(out) + " 2>&1").c_str()), 0);
     EXPECT_EQ(read_whole_file(out), "0 start\n1 write\n3 discard\nzeros\n");
+}
+
+// The checks on what a cut left, on made-up results: each finds the loss it
+// guards against, also where the file it reads is gone or where a later
+// record stands in for a lost one.
+TEST(VmCampaign, ChecksFindWhatACutLost)
+{
+    Camsim cam(Sandbox::vm);
+    std::string script =
+        ". " + shell_quote(repo_path("tests/powercut/lib.sh")) + "\n"
+        "cd " + shell_quote(cam.scratch()) + "\n"
+        "printf '\\033[1;32mCPU:  5%% (sys:  1%% user:  4%% wait:  0%% steal:  0%%)\\033[0;39m \\n' > cpu.out\n"
+        "echo '# cpu log gone'; pc_check_cpu_log nolog cpu.out\n"
+        "shown() { printf '\\033[0;32mTest date: Tue Dec  8 10:00:%s 2026\\n\\t IR-cut result: success\\n"
+        "\\t use time: 0s \\n\\033[0;39m \\npowercut: done %s\\n' \"$1\" \"$2\"; }\n"
+        "logged() { printf 'Test date: Tue Dec  8 10:00:%s 2026\\n\\t IR-cut result: success\\n\\t use time: 0s \\n' \"$1\" > r;"
+        " truncate -s 1024 r; cat r >> log; }\n"
+        "{ shown 01 1; shown 02 2; } > ir.out; logged 01; logged 03; logged 04\n"
+        "echo '# ir record lost behind the next'; pc_check_log log 2 \"$(pc_shown_records ir.out)\"\n"
+        "sqlite3 db 'create table pc(run integer, n integer, pad blob);"
+        " with recursive c(i) as (select 1 union all select i + 1 from c where i < 1100)"
+        " insert into pc select (i - 1) / 1000 + 1, (i - 1) % 1000 + 1, 0 from c'\n"
+        "printf 'powercut: created\\npowercut: done 1\\n' > db.out\n"
+        "echo '# part of a transaction'; pc_check_inserts db db.out\n"
+        "printf '6 DCIM/a.mp4 aa\\n7 setup.txt bb\\n' > sums; printf '6 DCIM/a.mp4 ab\\n7 setup.txt bb\\n' > files\n"
+        "echo '# a clip changed'; pc_check_clips sums files; echo\n"
+        "printf 'powercut: done 1\\npowercut: done 2\\n' > none.out; : > none.err\n"
+        "echo '# no tool output'; pc_check_worked ir none.out none.err\n";
+    write_whole_file(cam.scratch() + "/checks", script);
+    std::string out = cam.scratch() + "/out";
+    EXPECT_EQ(system(("bash " + shell_quote(cam.scratch() + "/checks") + " > " + shell_quote(out) + " 2>&1").c_str()), 1 << 8);
+    EXPECT_EQ(read_whole_file(out),
+              "# cpu log gone\n"
+              "damage cpu-kept: no log, the monitor had shown 1 lines\n"
+              "# ir record lost behind the next\n"
+              "damage log-kept: record 1 is not the one the run had shown (Test date: Tue Dec  8 10:00:02 2026|  "
+              "IR-cut result: success|  use time: 0s ): Test date: Tue Dec  8 10:00:03 2026|  IR-cut result: "
+              "success|  use time: 0s \n"
+              "# part of a transaction\n"
+              "damage db-commits: the table holds 1100 rows: part of a transaction of 250\n"
+              "# a clip changed\n"
+              "DCIM/a.mp4 \n"
+              "# no tool output\n"
+              "error: 2 runs of the workload ended, the tool's output shows 0 of its lines /IR-cut result: success/, "
+              "not 2\n");
 }
 
 } // namespace

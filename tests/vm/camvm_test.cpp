@@ -474,6 +474,18 @@ TEST(VmCampaign, RunLongWithNothingRunFails)
     EXPECT_NE(read_whole_file(cam.scratch() + "/out").find("| ir | (could not run) | 1 | | | |"), std::string::npos);
 }
 
+// Runs a bash script in the test's scratch directory, with the campaign's
+// functions; its status, and its output and errors in out.
+int with_campaign_lib(const Camsim &cam, const std::string &body, std::string *out)
+{
+    std::string script = cam.scratch() + "/script", output = cam.scratch() + "/script.out";
+    write_whole_file(script, ". " + shell_quote(repo_path("tests/powercut/lib.sh")) + "\n" + "cd " +
+                                 shell_quote(cam.scratch()) + "\n" + body);
+    int status = system(("bash " + shell_quote(script) + " > " + shell_quote(output) + " 2>&1").c_str());
+    *out = read_whole_file(output);
+    return status;
+}
+
 // A recorded log of four entries: a write, a flush that carries no data, a
 // discard of the written sector and a mark. Replayed on a card, the write
 // and the discard are states; the discard leaves zeros.
@@ -482,8 +494,6 @@ TEST(VmCampaign, ReplayTakesEachEntryByItsFlags)
     Camsim cam(Sandbox::vm);
     std::string script =
         "set -e\n"
-        ". " + shell_quote(repo_path("tests/powercut/lib.sh")) + "\n"
-        "cd " + shell_quote(cam.scratch()) + "\n"
         "perl -e 'sub sector { my $d = shift; $d . (\"\\0\" x (512 - length $d)) }\n"
         "    print sector(pack(\"Q<Q<Q<L<\", 0x6a736677736872, 1, 4, 512));\n"
         "    print sector(pack(\"Q<4\", 2, 1, 0, 0)), \"A\" x 512;\n"
@@ -494,10 +504,9 @@ TEST(VmCampaign, ReplayTakesEachEntryByItsFlags)
         "pc_state() { echo \"$1 $2\"; }\n"
         "pc_replay log card\n"
         "cmp <(dd if=card bs=512 skip=2 count=1 status=none) <(head -c 512 /dev/zero) && echo zeros\n";
-    write_whole_file(cam.scratch() + "/replay", script);
-    std::string out = cam.scratch() + "/out";
-    EXPECT_EQ(system(("bash " + shell_quote(cam.scratch() + "/replay") + " > " + shell_quote(out) + " 2>&1").c_str()), 0);
-    EXPECT_EQ(read_whole_file(out), "0 start\n1 write\n3 discard\nzeros\n");
+    std::string out;
+    EXPECT_EQ(with_campaign_lib(cam, script, &out), 0);
+    EXPECT_EQ(out, "0 start\n1 write\n3 discard\nzeros\n");
 }
 
 // The checks on what a cut left, on made-up results: each finds the loss it
@@ -507,8 +516,6 @@ TEST(VmCampaign, ChecksFindWhatACutLost)
 {
     Camsim cam(Sandbox::vm);
     std::string script =
-        ". " + shell_quote(repo_path("tests/powercut/lib.sh")) + "\n"
-        "cd " + shell_quote(cam.scratch()) + "\n"
         "printf '\\033[1;32mCPU:  5%% (sys:  1%% user:  4%% wait:  0%% steal:  0%%)\\033[0;39m \\n' > cpu.out\n"
         "echo '# cpu log gone'; pc_check_cpu_log nolog cpu.out\n"
         "shown() { printf '\\033[0;32mTest date: Tue Dec  8 10:00:%s 2026\\n\\t IR-cut result: success\\n"
@@ -526,10 +533,9 @@ TEST(VmCampaign, ChecksFindWhatACutLost)
         "echo '# a clip changed'; pc_check_clips sums files; echo\n"
         "printf 'powercut: done 1\\npowercut: done 2\\n' > none.out; : > none.err\n"
         "echo '# no tool output'; pc_check_worked ir none.out none.err\n";
-    write_whole_file(cam.scratch() + "/checks", script);
-    std::string out = cam.scratch() + "/out";
-    EXPECT_EQ(system(("bash " + shell_quote(cam.scratch() + "/checks") + " > " + shell_quote(out) + " 2>&1").c_str()), 1 << 8);
-    EXPECT_EQ(read_whole_file(out),
+    std::string out;
+    EXPECT_EQ(with_campaign_lib(cam, script, &out), 1 << 8);
+    EXPECT_EQ(out,
               "# cpu log gone\n"
               "damage cpu-kept: no log, the monitor had shown 1 lines\n"
               "# ir record lost behind the next\n"

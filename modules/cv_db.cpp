@@ -289,12 +289,35 @@ static int db_execute(const char *sql)
     return 0;
 }
 
+/* The database library commits by deleting the rollback journal, and syncs
+ * the database and the journal but not their directory. On the camera's
+ * NAND the deletion then waits in JFFS2's write buffer, and a power cut
+ * seconds after the run brings the journal back: the next open takes it
+ * for an unfinished transaction and rolls the last commit back. Once its
+ * statements have run, the run syncs the directory: one page program. */
+static void db_sync_directory(void)
+{
+    char dir[sizeof db_path];
+    snprintf(dir, sizeof dir, "%s", db_path);
+    char *slash = strrchr(dir, '/');
+    if (!slash)
+        return;
+    slash[slash == dir ? 1 : 0] = '\0';
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0)
+        report_error("db=[%s] %s not synced: %s; a power cut may undo the last commit. \n", db_path, dir,
+                     strerror(errno));
+    if (fd >= 0)
+        close(fd);
+}
+
 static int db_execute_cmd(const char *sql)
 {
     db_con_init();
     /* The line ends the option whatever became of the statement: scripts
      * wait for it. One that did not run has had its error line. */
-    db_execute(sql);
+    if (db_execute(sql) == 0)
+        db_sync_directory();
     OSA_printf("End execute: '%s' \n", sql);
     db_disconnect();
     return 0;
@@ -380,6 +403,7 @@ static int db_execute_file(const char *path)
         char *line = nullptr;
         size_t cap = 0;
         unsigned long number = 0;
+        int ran = 0;
         long len;
         while (!g_stop_flag && (len = db_read_line(&file, &line, &cap)) != 0) {
             if (len == DB_STOPPED)
@@ -398,9 +422,11 @@ static int db_execute_file(const char *path)
                 report_error("%s: line %lu holds a NUL byte, not run. \n", path, number);
                 continue;
             }
-            db_execute(line);
+            ran |= db_execute(line) == 0;
         }
         free(line);
+        if (ran)
+            db_sync_directory();
         /* Lines after a stop are not read; none of them passes for run. */
         if (g_stop_flag && number == 0)
             report_error("%s: stop requested, the file is not read. \n", path);

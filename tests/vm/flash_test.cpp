@@ -218,6 +218,26 @@ TEST(VmNand, ARecordFsyncedJustBeforeACutIsThereAtTheNextBoot)
     EXPECT_EQ(after.status, 0);
 }
 
+// A statement that ended is on the chip when the power goes seconds after
+// the run, before JFFS2 writes its buffer out by itself: the commit's
+// deletion of the journal included, or the next open rolls it back.
+TEST(VmNand, AStatementThatEndedOutlivesACutSecondsAfterTheRun)
+{
+    Camsim cam(Sandbox::vm);
+    cam.option("--flash", cam.scratch() + "/flash");
+    cam.option("--cut-after", "4");
+    CamsimResult r = cam.run("debug -M db -e 'create table cut(x)' -e 'insert into cut values(42)' > /dev/null\n"
+                             "echo ended; exec sleep 600\n",
+                             280);
+    EXPECT_EQ(r.status, 137) << r.err;
+    ASSERT_EQ(r.out, "ended\n") << "the cut came before the run had ended: " << r.err;
+
+    Camsim next(Sandbox::vm);
+    next.option("--flash", cam.scratch() + "/flash");
+    CamsimResult after = next.run("debug -M db -s 'select x from cut'\n", 280);
+    EXPECT_EQ(after.out, kCvdbLine + "Query Result: \nx               \n42\n \n") << after.err;
+}
+
 // On a new chip JFFS2's collector is still erasing when a short command
 // ends and the unmount stops it: the erase or program it was making is
 // finished, not failed (a failure would take the block for bad, and the

@@ -355,8 +355,10 @@ static int cpu_test_main(int argc, char **argv)
     int last = 0;
     while (!g_stop_flag) {
         int result = cpu_sample(&load);
-        measured |= result == 1;
         if (cycle > 0 && cycle <= g_cpu_count) {
+            /* Only a printed cycle counts: the last sample after them
+             * reaches neither a line nor the summary. */
+            measured |= result == 1;
             /* A cycle without a new load shows the last figures again (all
              * zero before the first): scripts read the line as it stands,
              * so only standard error says they were not measured. */

@@ -283,6 +283,13 @@ TEST(CpuModule, CyclesWithoutANewMeasurementKeepTheLinesFormatAndStandardErrorSa
          error + "cycle 1: no load measured yet, the figures shown are zero\n" + error +
              "cycle 2: no load measured yet, the figures shown are zero\n" + error +
              "no load was measured, the summary holds no measured figure\n"},
+        // The closing sample after the last cycle is no measured figure.
+        {"a tick only after the last cycle",
+         {sample, sample, sample, half_busy},
+         {idle, idle, "Average:0.000%   Max:0.00%  Min:0.00%"},
+         error + "cycle 1: no load measured yet, the figures shown are zero\n" + error +
+             "cycle 2: no load measured yet, the figures shown are zero\n" + error +
+             "no load was measured, the summary holds no measured figure\n"},
         // idle × 100 / total rounds to a hair above 100: never "-0".
         {"an idle change too large to add up exactly",
          {sample, "cpu  102 0 100 14151560559444937894 0 0 0 0 0 0\n",

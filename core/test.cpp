@@ -134,15 +134,10 @@ static int restore_create_temporary(char *tmp, size_t size, const char *dir, con
  * a filesystem without links (EPERM) gets a rename that refuses it too. */
 static int restore_put_in_place(const char *tmp, const char *to)
 {
-    if (link(tmp, to) == 0 || errno == EEXIST) {
-        unlink(tmp);
+    int rc = link(tmp, to);
+    if (rc != 0 && errno == EPERM && renameat2(AT_FDCWD, tmp, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
         return 0;
-    }
-    if (errno != EPERM)
-        return -1;
-    if (renameat2(AT_FDCWD, tmp, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EEXIST)
+    if (rc != 0 && errno != EEXIST)
         return -1;
     unlink(tmp);
     return 0;
@@ -202,11 +197,7 @@ static void restore_database(const char *from, const char *to)
         return;
     }
     /* The new name itself reaches the flash with the directory. */
-    int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
-    }
+    OSA_syncDirectory(dir);
 }
 
 void restore_default_databases(void)

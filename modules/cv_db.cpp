@@ -303,12 +303,9 @@ static void db_sync_directory(void)
     if (!slash)
         return;
     slash[slash == dir ? 1 : 0] = '\0';
-    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || fsync(fd) != 0)
+    if (OSA_syncDirectory(dir) != 0)
         report_error("db=[%s] %s not synced: %s; a power cut may undo the last commit. \n", db_path, dir,
                      strerror(errno));
-    if (fd >= 0)
-        close(fd);
 }
 
 static int db_execute_cmd(const char *sql)

@@ -119,6 +119,18 @@ int OSA_writeAll(int fd, const void *data, size_t len)
     return 0;
 }
 
+int OSA_syncDirectory(const char *dir)
+{
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int rc = fsync(fd);
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return rc;
+}
+
 /* The child's output must follow what this process printed before it. */
 static pid_t osa_fork(void)
 {
@@ -171,7 +183,7 @@ int OSA_exec(const char *const argv[], int quiet)
     if (pid == 0) {
         osa_child_signals();
         if (quiet) {
-            int null = open("/dev/null", O_WRONLY);
+            int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
             if (null >= 0) {
                 dup2(null, STDOUT_FILENO);
                 dup2(null, STDERR_FILENO);

@@ -54,6 +54,10 @@ const char *OSA_sourceName(const char *path);
  * 0, or -1 with errno (ENOSPC when the file took nothing more). */
 int OSA_writeAll(int fd, const void *data, size_t len);
 
+/* Syncs the directory dir itself, so that the names made or removed in it
+ * reach the disk. 0, or -1 with errno. */
+int OSA_syncDirectory(const char *dir);
+
 /* Runs cmd with /bin/sh -c and waits for it; returns the status in the form
  * system() gives. Unlike system(), the caller keeps receiving SIGINT and
  * SIGQUIT while the child runs, so an interrupt sets the stop flag. */

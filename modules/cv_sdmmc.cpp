@@ -444,7 +444,7 @@ static const char *sdmmc_node_of(const SdmmcMount *m)
 static int sdmmc_mount_again(const char *node, const SdmmcMount *was, int read_only)
 {
     char options[sizeof was->options + 4];
-    snprintf(options, sizeof options, "%s%s", was->options, read_only ? ",ro" : "");
+    snprintf(options, sizeof options, "%s%s", was->options, read_only && !was->read_only ? ",ro" : "");
     const char *const argv[] = {"mount", "-t", "vfat", node, was->point, "-o", options, nullptr};
     return OSA_exec(argv, 0) == 0 ? 0 : -1;
 }
@@ -493,7 +493,8 @@ static void sdmmc_note_writes(const unsigned char *before, int *written)
 }
 
 /* A format succeeds silently: a script reads the absence of this line as
- * a formatted card, so every format that did not finish prints it. */
+ * a formatted card, so a format stopped, refused or failed in mkdosfs
+ * prints it. */
 static int sdmmc_format_failed(void)
 {
     OSA_printf("Sd/mmc format failed!\n");
@@ -501,13 +502,14 @@ static int sdmmc_format_failed(void)
 }
 
 /* The filesystem goes on the whole device, so the partition entries go
- * first. fdisk's result is not judged; mkdosfs's is. */
-static int sdmmc_format_card(int *written)
+ * first. fdisk's result is not judged; mkdosfs's is. func and line name
+ * the caller in the line that the card is in use. */
+static int sdmmc_format_card(int *written, const char *func, int line)
 {
     static unsigned char before[SDMMC_HEAD_SIZE];
     *written = 0;
     int known = sdmmc_read_head(before) == 0;
-    int claim = sdmmc_claim_card("sdmmc_format_disk", __LINE__, "formatted");
+    int claim = sdmmc_claim_card(func, line, "formatted");
     if (claim == -1)
         return sdmmc_format_failed();
     char cmd[256];
@@ -552,7 +554,7 @@ static int sdmmc_format_card(int *written)
         return sdmmc_format_failed();
 
     known = sdmmc_read_head(before) == 0;
-    claim = sdmmc_claim_card("sdmmc_format_disk", __LINE__, "formatted");
+    claim = sdmmc_claim_card(func, line, "formatted");
     if (claim == -1)
         return sdmmc_format_failed();
     sdmmc_release_card(&claim);
@@ -606,7 +608,7 @@ static int sdmmc_format_disk(void)
     if (mounted < 0)
         return sdmmc_format_failed();
     int written;
-    int result = sdmmc_format_card(&written);
+    int result = sdmmc_format_card(&written, __func__, __LINE__);
     if (result != 0 && written) {
         report_error("Sd/mmc %s has no usable filesystem, please format it again!\n", g_sdmmc_device);
         return -1;

@@ -130,11 +130,13 @@ enum { PLATFORM_TRIAL_MSEC = 10000 };
 /* The tool's stop requests. */
 static const int platform_stop_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
+/* The child's end of the pipe to the parent. */
+static int platform_trial_report = -1;
+
 /* The objects mapped before the trial, known by their program headers. */
 typedef struct PlatformObjects {
     const void *phdr[256];
     size_t count;
-    int report; /* the child's end of the pipe */
 } PlatformObjects;
 
 static int platform_note_object(struct dl_phdr_info *info, size_t, void *data)
@@ -153,7 +155,13 @@ static int platform_note_object(struct dl_phdr_info *info, size_t, void *data)
     char line[PATH_MAX + 64];
     int len = snprintf(line, sizeof line, "%s\n", text);
     if (len > 0) {
-        ssize_t w = write(report, line, (size_t)len < sizeof line ? (size_t)len : sizeof line - 1);
+        /* A text cut short still ends its line: the parent takes whole
+         * lines only. */
+        if ((size_t)len >= sizeof line) {
+            len = (int)sizeof line - 1;
+            line[len - 1] = '\n';
+        }
+        ssize_t w = write(report, line, (size_t)len);
         (void)w;
     }
     _exit(status);
@@ -178,7 +186,7 @@ __attribute__((no_sanitize("address"))) static int platform_read_object(struct d
         /* Not all of what the header says comes from the file was mapped:
          * some loaders take such a header without a word. */
         if (ph.p_filesz > ph.p_memsz)
-            platform_trial_end(seen->report, info->dlpi_name, 3);
+            platform_trial_end(platform_trial_report, info->dlpi_name, 3);
         uintptr_t start = (info->dlpi_addr + ph.p_vaddr) & ~(page - 1);
         uintptr_t end = info->dlpi_addr + ph.p_vaddr + ph.p_filesz;
         /* An execute-only segment is read all the same: the child is
@@ -190,8 +198,6 @@ __attribute__((no_sanitize("address"))) static int platform_read_object(struct d
     }
     return 0;
 }
-
-static int platform_trial_report = -1;
 
 /* A fault in the trial: the file mapped where it struck goes to the parent,
  * then the fault strikes again, the handler gone, and ends the child. Only
@@ -221,7 +227,6 @@ static void platform_trial_fault(int, siginfo_t *info, void *)
                 end = end * 16 + (uintptr_t)(*p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10);
             char *path = (char *)memchr(line, '/', (size_t)(nl - line));
             if (at >= start && at < end && path) {
-                *nl = '\n';
                 ssize_t w = write(platform_trial_report, path, (size_t)(nl - path + 1));
                 (void)w;
                 close(fd);
@@ -267,7 +272,6 @@ static void platform_trial_fault(int, siginfo_t *info, void *)
     sigaction(SIGBUS, &fault, nullptr);
     sigaction(SIGSEGV, &fault, nullptr);
     PlatformObjects seen = {};
-    seen.report = report;
     dl_iterate_phdr(platform_note_object, &seen);
     if (!dlopen(soname, RTLD_NOW | RTLD_LOCAL)) {
         const char *why = dlerror();

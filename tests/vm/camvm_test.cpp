@@ -24,6 +24,7 @@
 
 #include "camsim_run.h"
 #include "sdmmc_expect.h"
+#include "vm_suite.h"
 
 namespace {
 
@@ -151,22 +152,16 @@ TEST(VmPowerCut, CutKillsTheEmulatorWith137AndTheNextBootFindsWhatTheDevicesHad)
 {
     Camsim cam(Sandbox::vm);
     insert_card(cam, "card.img", 64);
-    cam.option("--flash", cam.scratch() + "/flash");
-    cam.option("--cut-after", "6.5");
-    CamsimResult r = cam.run("echo flash-data > /mnt/nand/kept\n"
-                             "echo card-data | dd of=/dev/mmcblk0 bs=512 seek=100 conv=fsync 2>/dev/null\n"
-                             "echo written; exec sleep 600\n",
-                             280);
-    EXPECT_EQ(r.status, 137) << r.err;
-    EXPECT_EQ(r.err, "camvm: power cut after 6.5 s\n");
-    EXPECT_EQ(r.out, "written\n");
-
-    Camsim next(Sandbox::vm);
-    next.option("--card", cam.scratch() + "/card.img");
-    next.option("--flash", cam.scratch() + "/flash");
-    r = next.run("cat /mnt/nand/kept; dd if=/dev/mmcblk0 bs=512 skip=100 count=1 2>/dev/null | head -n 1\n", 280);
-    EXPECT_EQ(r.out, "flash-data\ncard-data\n") << r.err;
-    EXPECT_EQ(r.status, 0);
+    CutAndAfter r = cut_then_boot(cam, cam.scratch() + "/card.img", "6.5",
+                                  "echo flash-data > /mnt/nand/kept\n"
+                                  "echo card-data | dd of=/dev/mmcblk0 bs=512 seek=100 conv=fsync 2>/dev/null\n"
+                                  "echo written; exec sleep 600\n",
+                                  "cat /mnt/nand/kept; dd if=/dev/mmcblk0 bs=512 skip=100 count=1 2>/dev/null | head -n 1\n");
+    EXPECT_EQ(r.cut.status, 137) << r.cut.err;
+    EXPECT_EQ(r.cut.err, "camvm: power cut after 6.5 s\n");
+    EXPECT_EQ(r.cut.out, "written\n");
+    EXPECT_EQ(r.after.out, "flash-data\ncard-data\n") << r.after.err;
+    EXPECT_EQ(r.after.status, 0);
 }
 
 } // namespace

@@ -199,23 +199,18 @@ TEST_F(VmFlash, ADatabaseRowAndALogRecordAreThereAfterTwoMoreBootsWithTheSameFla
 TEST(VmNand, ARecordFsyncedJustBeforeACutIsThereAtTheNextBoot)
 {
     Camsim cam(Sandbox::vm);
-    cam.option("--flash", cam.scratch() + "/flash");
-    cam.option("--cut-after", "4");
     // Not a whole number of pages: its end sits in the write buffer until
     // the fsync.
-    CamsimResult r = cam.run("head -c 5000 /dev/urandom > /tmp/record\n"
-                             "dd if=/tmp/record of=/mnt/nand/record bs=5000 conv=fsync 2>/dev/null\n"
-                             "md5sum < /tmp/record; exec sleep 600\n",
-                             280);
-    EXPECT_EQ(r.status, 137) << r.err;
-    EXPECT_EQ(r.err, "camvm: power cut after 4 s\n");
-    ASSERT_EQ(r.out.size(), 36u) << "the cut came before the fsync had returned: " << r.out;
-
-    Camsim next(Sandbox::vm);
-    next.option("--flash", cam.scratch() + "/flash");
-    CamsimResult after = next.run("md5sum < /mnt/nand/record\n", 280);
-    EXPECT_EQ(after.out, r.out) << after.err;
-    EXPECT_EQ(after.status, 0);
+    CutAndAfter r = cut_then_boot(cam, "", "4",
+                                  "head -c 5000 /dev/urandom > /tmp/record\n"
+                                  "dd if=/tmp/record of=/mnt/nand/record bs=5000 conv=fsync 2>/dev/null\n"
+                                  "md5sum < /tmp/record; exec sleep 600\n",
+                                  "md5sum < /mnt/nand/record\n");
+    EXPECT_EQ(r.cut.status, 137) << r.cut.err;
+    EXPECT_EQ(r.cut.err, "camvm: power cut after 4 s\n");
+    ASSERT_EQ(r.cut.out.size(), 36u) << "the cut came before the fsync had returned: " << r.cut.out;
+    EXPECT_EQ(r.after.out, r.cut.out) << r.after.err;
+    EXPECT_EQ(r.after.status, 0);
 }
 
 // A statement that ended is on the chip when the power goes seconds after
@@ -224,18 +219,13 @@ TEST(VmNand, ARecordFsyncedJustBeforeACutIsThereAtTheNextBoot)
 TEST(VmNand, AStatementThatEndedOutlivesACutSecondsAfterTheRun)
 {
     Camsim cam(Sandbox::vm);
-    cam.option("--flash", cam.scratch() + "/flash");
-    cam.option("--cut-after", "4");
-    CamsimResult r = cam.run("debug -M db -e 'create table cut(x)' -e 'insert into cut values(42)' > /dev/null\n"
-                             "echo ended; exec sleep 600\n",
-                             280);
-    EXPECT_EQ(r.status, 137) << r.err;
-    ASSERT_EQ(r.out, "ended\n") << "the cut came before the run had ended: " << r.err;
-
-    Camsim next(Sandbox::vm);
-    next.option("--flash", cam.scratch() + "/flash");
-    CamsimResult after = next.run("debug -M db -s 'select x from cut'\n", 280);
-    EXPECT_EQ(after.out, kCvdbLine + "Query Result: \nx               \n42\n \n") << after.err;
+    CutAndAfter r = cut_then_boot(cam, "", "4",
+                                  "debug -M db -e 'create table cut(x)' -e 'insert into cut values(42)' > /dev/null\n"
+                                  "echo ended; exec sleep 600\n",
+                                  "debug -M db -s 'select x from cut'\n");
+    EXPECT_EQ(r.cut.status, 137) << r.cut.err;
+    ASSERT_EQ(r.cut.out, "ended\n") << "the cut came before the run had ended: " << r.cut.err;
+    EXPECT_EQ(r.after.out, kCvdbLine + "Query Result: \nx               \n42\n \n") << r.after.err;
 }
 
 // On a new chip JFFS2's collector is still erasing when a short command

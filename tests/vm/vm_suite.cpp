@@ -7,6 +7,22 @@ std::unique_ptr<Camsim> VmSuite::cam_;
 CamsimResult VmSuite::run_;
 bool VmSuite::with_card_ = false;
 
+CutAndAfter cut_then_boot(Camsim &cam, const std::string &card, const std::string &seconds,
+                          const std::string &command, const std::string &next)
+{
+    std::string flash = cam.scratch() + "/flash";
+    cam.option("--flash", flash);
+    cam.option("--cut-after", seconds);
+    CutAndAfter r;
+    r.cut = cam.run(command, 280);
+    Camsim again(Sandbox::vm);
+    if (!card.empty())
+        again.option("--card", card);
+    again.option("--flash", flash);
+    r.after = again.run(next, 280);
+    return r;
+}
+
 void VmSuite::boot(const std::vector<int> &card_mb, const std::string &script)
 {
     insert_cards(card_mb);

@@ -25,6 +25,15 @@ inline const std::string kRecordCard =
     "awk '$2 == \"/mnt/mmc\" { print $1, $3 }' /proc/mounts > $CAMSIM_DIR/guard.mount\n"
     "cat /sys/block/mmcblk0/device/type > $CAMSIM_DIR/guard.card\n";
 
+// A run of command on a flash kept in the scratch directory (and the card
+// image card, when one is named), the power cut after seconds; then next in
+// a new boot on the same images.
+struct CutAndAfter {
+    CamsimResult cut, after;
+};
+CutAndAfter cut_then_boot(Camsim &cam, const std::string &card, const std::string &seconds,
+                          const std::string &command, const std::string &next);
+
 class VmSuite : public ::testing::Test {
 protected:
     // Boots the camera with cards of these sizes in MiB (QEMU's SD cards

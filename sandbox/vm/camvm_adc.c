@@ -28,6 +28,8 @@
 static int camvm_adc_raw[CAMVM_ADC_CHANNELS] = {1000, 1000, 1000};
 /* Set once the channels are laid out; from then on none comes or goes. */
 static bool camvm_adc_fixed;
+/* Whether the probe made the device: a failed one fails the load. */
+static bool camvm_adc_made;
 
 static int camvm_adc_param_set(const char *val, const struct kernel_param *kp)
 {
@@ -91,7 +93,7 @@ static int camvm_adc_probe(struct platform_device *pdev)
 {
 	struct iio_chan_spec *channels;
 	struct iio_dev *indio_dev;
-	int i, n = 0;
+	int i, n = 0, ret;
 
 	indio_dev = devm_iio_device_alloc(&pdev->dev, 0);
 	channels = devm_kcalloc(&pdev->dev, CAMVM_ADC_CHANNELS, sizeof(*channels), GFP_KERNEL);
@@ -111,7 +113,9 @@ static int camvm_adc_probe(struct platform_device *pdev)
 	indio_dev->modes = INDIO_DIRECT_MODE;
 	indio_dev->channels = channels;
 	indio_dev->num_channels = n;
-	return devm_iio_device_register(&pdev->dev, indio_dev);
+	ret = devm_iio_device_register(&pdev->dev, indio_dev);
+	camvm_adc_made = !ret;
+	return ret;
 }
 
 static struct platform_driver camvm_adc_driver = {
@@ -144,7 +148,7 @@ static int __init camvm_adc_init(void)
 	}
 	/* A probe that failed leaves the device without its driver, and the
 	 * camera without an ADC: that is no load. */
-	if (!device_is_bound(&camvm_adc_device->dev)) {
+	if (!camvm_adc_made) {
 		platform_device_unregister(camvm_adc_device);
 		platform_driver_unregister(&camvm_adc_driver);
 		return -ENODEV;
@@ -163,4 +167,3 @@ module_exit(camvm_adc_exit);
 
 MODULE_DESCRIPTION("The emulated camera's light-sensor ADC");
 MODULE_LICENSE("GPL");
-MODULE_IMPORT_NS(IIO);

@@ -63,7 +63,7 @@ protected:
         insert_cards({});
         cam_->option("--iio", "1900,4095,20480");
         std::string script = "readlink -f " + kDevice + " > $CAMSIM_DIR/iio.path\n"
-                             "cat " + kDevice + "/name " + kDevice + "/../uevent > $CAMSIM_DIR/iio.name\n"
+                             "cat " + kDevice + "/name " + kDevice + "/uevent " + kDevice + "/../uevent > $CAMSIM_DIR/iio.name\n"
                              "grep -c ' /sys/bus' /proc/mounts > $CAMSIM_DIR/iio.mounts\n";
         for (const auto &c : kCases) {
             std::string command = c.command;
@@ -80,9 +80,9 @@ protected:
         // A reading changed while an endless run reads, then a stop: each
         // step waits for the line that shows the one before it done.
         const std::string seen = "n=0; until grep -q \"$1\" /tmp/adc.out; do n=$((n + 1));"
-                                 " [ $n -lt 1200 ] || return 1; usleep 50000; done";
+                                 " [ $n -lt 400 ] || return 1; usleep 50000; done";
         script += "run_case endless sh -c 'seen() { " + seen + "; }\n"
-                  "debug -M adc -t -1 -d 50 > /tmp/adc.out & p=$!\n"
+                  "debug -M adc -t -1 -d 100 > /tmp/adc.out & p=$!\n"
                   "seen \"Adc\\[0\\] = 580\" && echo 4095 > " + kParams + "/raw0 && seen \"= 1250\";"
                   " kill -INT $p; wait $p; echo status=$?; cat /tmp/adc.out'\n";
         start(script);
@@ -94,7 +94,7 @@ TEST_F(VmAdc, TheReadingsAreThoseOfTheDriversIioDevice)
     // Not a directory standing in for the bus: the kernel's own device,
     // whose parent the driver is bound to.
     EXPECT_EQ(cam_->read_file("iio.path"), "/sys/devices/platform/camvm-adc/iio:device0\n");
-    EXPECT_EQ(cam_->read_file("iio.name"), "camvm-adc\nDRIVER=camvm-adc\nMODALIAS=platform:camvm-adc\n");
+    EXPECT_EQ(cam_->read_file("iio.name"), "camvm-adc\nDEVTYPE=iio_device\nDRIVER=camvm-adc\nMODALIAS=platform:camvm-adc\n");
     EXPECT_EQ(cam_->read_file("iio.mounts"), "0\n") << "something is mounted over /sys";
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.name);

@@ -418,6 +418,11 @@ TEST(VmHostFiles, WhatCamvmCannotUseIsRefusedWith125AndLeavesNothing)
         {"opt-app-half", nullptr, "--opt-app", "SCRATCH/half", "camvm: no default databases (cvdb.db, oem.db) in SCRATCH/half\n"},
         {"flash-comma", nullptr, "--flash", "SCRATCH/fl,a",
          "camvm: cannot use SCRATCH/fl,a/nand.img: commas are not taken in flash paths\n"},
+        {"iio-beyond", nullptr, "--iio", "1900,65536,-", "camvm: --iio 1900,65536,-: 65536 is beyond the ADC's 65535\n"},
+        {"iio-word", nullptr, "--iio", "1900,0x10,-", "camvm: --iio 1900,0x10,-: up to three readings of channels 0, 1 "
+                                                     "and 2, each 0 to 65535 or - (1900,-,20480)\n"},
+        {"iio-four", nullptr, "--iio", "1,2,3,4", "camvm: --iio 1,2,3,4: up to three readings of channels 0, 1 and 2, "
+                                                 "each 0 to 65535 or - (1900,-,20480)\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,10 +1,12 @@
-# 20-modules.sh - the kernel modules of the camera's flash that Debian's
-# arm64 kernel does not ship, built out of tree into $cache/modules, sourced
-# by camvm's preparation: the raw NAND core and its simulator (nand,
+# 20-modules.sh - the kernel modules of the camera that Debian's arm64
+# kernel does not ship, built out of tree into $cache/modules, sourced by
+# camvm's preparation: the flash's raw NAND core and its simulator (nand,
 # nandsim) and the partition parser that names the partitions
-# (cmdlinepart). Their sources come from Debian's linux-source package of
-# the guest kernel's version and are built against its headers with the
-# cross compiler; Debian's kernel does not enforce module signatures.
+# (cmdlinepart), whose sources come from Debian's linux-source package of
+# the guest kernel's version, and the light sensor's ADC (camvm_adc, our
+# own driver, vm/camvm_adc.c). They are built against the kernel's headers
+# with the cross compiler; Debian's kernel does not enforce module
+# signatures.
 #
 # The simulator gets one change of ours (vm/nandsim-image.patch): its cache
 # file, a virtio disk holding the chip's image, is the chip. Each page
@@ -17,7 +19,7 @@ camvm_build_modules() {
     local out=$cache/modules tmp=$cache/modules.tmp key version series headers src deb
     camvm_modules_key() {
         version=$(dpkg-deb -f "$(ls "$cache"/debs/linux-image-*.deb 2>/dev/null)" Version 2>/dev/null) &&
-            key=$( (echo "$version"; cat "${BASH_SOURCE[0]}" "$vm_dir/nandsim-image.patch") | sha256sum | cut -c1-16)
+            key=$( (echo "$version"; cat "${BASH_SOURCE[0]}" "$vm_dir/nandsim-image.patch" "$vm_dir/camvm_adc.c") | sha256sum | cut -c1-16)
     }
     # shellcheck disable=SC2046 # module file names have no blanks
     camvm_modules_key && [ "$(head -n 1 "$out/key" 2>/dev/null)" = "$key" ] &&
@@ -27,7 +29,7 @@ camvm_build_modules() {
     command -v aarch64-linux-gnu-gcc-12 >/dev/null && command -v make >/dev/null && command -v xz >/dev/null ||
         die "building the kernel modules needs make, xz and aarch64-linux-gnu-gcc-12 (tools/install-deps installs them)"
     command -v patch >/dev/null || die "building the kernel modules needs patch (tools/install-deps installs it)"
-    echo "camvm: building the flash's kernel modules for the guest's kernel $version in $out" >&2
+    echo "camvm: building the flash's and the ADC's kernel modules for the guest's kernel $version in $out" >&2
     rm -rf "$tmp"
     mkdir -p "$tmp/root" "$tmp/build" "$tmp/out"
     for deb in "$cache"/debs/build/linux-headers-*.deb "$cache"/debs/build/linux-kbuild-*.deb; do
@@ -49,13 +51,13 @@ camvm_build_modules() {
     (exec_with_camvm KILL dpkg-deb --fsys-tarfile "$cache"/debs/build/linux-source-*.deb) |
         tar -xO "./usr/src/linux-source-$series.tar.xz" | xz -dc |
         tar -x -C "$tmp" "${members[@]}" || die "cannot unpack the kernel's source"
-    cp "${members[@]/#/$tmp/}" "$tmp/build/"
+    cp "${members[@]/#/$tmp/}" "$vm_dir/camvm_adc.c" "$tmp/build/"
     patch -s -d "$tmp/build" -p1 <"$vm_dir/nandsim-image.patch" >"$tmp/patch.log" 2>&1 || {
         cat "$tmp/patch.log" >&2
         die "the simulator's change (vm/nandsim-image.patch) does not apply to the kernel's nandsim.c"
     }
     cat >"$tmp/build/Kbuild" <<'KBUILD'
-obj-m := nand.o nandsim.o cmdlinepart.o
+obj-m := nand.o nandsim.o cmdlinepart.o camvm_adc.o
 nand-y := nand_base.o nand_legacy.o nand_bbt.o nand_timings.o nand_ids.o nand_onfi.o nand_jedec.o \
 	nand_amd.o nand_esmt.o nand_hynix.o nand_macronix.o nand_micron.o nand_samsung.o nand_toshiba.o
 KBUILD

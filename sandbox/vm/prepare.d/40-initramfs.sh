@@ -15,8 +15,9 @@
 camvm_modules=(virtio_pci virtio_console 9pnet_virtio 9p virtio_blk sdhci-pci vfat nls_cp437 nls_ascii industrialio)
 camvm_flash_modules=(nand mtdblock jffs2)
 # Loaded last by the guest's init, with the run's parameters (partitions,
-# bad blocks, the chip's image).
+# bad blocks, the chip's image; the ADC's readings).
 camvm_flash_parts_modules=(cmdlinepart nandsim)
+camvm_adc_modules=(camvm_adc)
 # Loaded by the guest's init only when camvm is given a --disk
 # (/etc/camvm/disk-modules): the device mapper with its target that records
 # every write (dm-log-writes), which crash tests put between the card and a
@@ -52,7 +53,7 @@ camvm_module_order() {
     list=flash-modules
     for m in "${camvm_flash_modules[@]}"; do camvm_visit "$m"; done
     list=-
-    for m in "${camvm_flash_parts_modules[@]}"; do camvm_visit "$m"; done
+    for m in "${camvm_flash_parts_modules[@]}" "${camvm_adc_modules[@]}"; do camvm_visit "$m"; done
     list=disk-modules
     for m in "${camvm_disk_modules[@]}"; do camvm_visit "$m"; done
 }

@@ -372,10 +372,10 @@ static int sdmmc_format_card(int *claim, int *written, const char *func, int lin
     /* A card this run cannot read, fdisk cannot write either. */
     if (known)
         sdmmc_note_writes(head, before, written);
-    /* Ctrl-C reaches fdisk too and ends it. */
-    if (sdmmc_stop_requested("format"))
-        return sdmmc_format_failed();
-    if (rereads == 0 && sdmmc_reread_table(*claim, func, line) != 0)
+    /* What fdisk wrote the kernel is to see, stopped or not. Ctrl-C
+     * reaches fdisk too and ends it. */
+    int reread = rereads == 0 ? sdmmc_reread_table(*claim, func, line) : 0;
+    if (sdmmc_stop_requested("format") || reread != 0)
         return sdmmc_format_failed();
     sdmmc_flush_caches();
     OSA_sleepMsec(1000);

@@ -4,7 +4,6 @@
  * with files. The card is worked on by the camera's shell programs. */
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,7 +11,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -372,10 +370,14 @@ static int sdmmc_format_card(int *claim, int *written, const char *func, int lin
     /* A card this run cannot read, fdisk cannot write either. */
     if (known)
         sdmmc_note_writes(head, before, written);
-    /* What fdisk wrote the kernel is to see, stopped or not. Ctrl-C
-     * reaches fdisk too and ends it. */
-    int reread = rereads == 0 ? sdmmc_reread_table(*claim, func, line) : 0;
-    if (sdmmc_stop_requested("format") || reread != 0)
+    /* Ctrl-C reaches fdisk too and ends it. What fdisk wrote the kernel is
+     * to see, stopped or not. */
+    if (sdmmc_stop_requested("format")) {
+        if (rereads == 0 && *written)
+            sdmmc_card_reread_table(*claim);
+        return sdmmc_format_failed();
+    }
+    if (rereads == 0 && sdmmc_reread_table(*claim, func, line) != 0)
         return sdmmc_format_failed();
     sdmmc_flush_caches();
     OSA_sleepMsec(1000);

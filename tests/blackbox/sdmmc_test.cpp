@@ -261,6 +261,23 @@ TEST(SdmmcRepair, ACardNotRepairedIsMountedAgainReadOnly)
                   error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
 }
 
+// A put-back that fails says which card, where it should have gone and why:
+// the card is then on no mount point.
+TEST(SdmmcRepair, AFailedPutBackSaysWhereTheCardShouldHaveGoneAndWhy)
+{
+    Camsim cam;
+    insert_card(cam, "card.img", 40);
+    CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -m\n"
+                                            "mkdir /tmp/bin; printf '#!/bin/sh\\nexit 32\\n' > /tmp/bin/mount\n"
+                                            "chmod +x /tmp/bin/mount\n"
+                                            "PATH=/tmp/bin:$PATH debug -M sdmmc -r > /dev/null\n"
+                                            "grep -c ' /mnt/mmc ' /proc/mounts\n");
+    EXPECT_EQ(r.out, "0\n");
+    EXPECT_EQ(error_lines(r.err), error_line("sdmmc_put_back", "/dev/mmcblk0 could not be mounted again on /mnt/mmc: "
+                                                               "mount failed with status 32\n") +
+                                      error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
+}
+
 TEST(SdmmcInfo, FiguresAreThoseOfStatfsOnTheMountPoint)
 {
     Camsim cam;

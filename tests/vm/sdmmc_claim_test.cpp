@@ -15,13 +15,15 @@
 
 namespace {
 
-// fdisk, mkdosfs and dosfsck note in /tmp/events when they start and end,
-// after a pause that widens each window a mount could get in by; race
+// fdisk, dosfsck and time (which runs mkdosfs and dosfsck for the tool:
+// BusyBox's time runs its own mkdosfs, not one on PATH) note in
+// /tmp/events when they start and end, after a pause that widens each
+// window a mount could get in by; race
 // mounts the card or its first partition on /media/y until it gets in,
 // notes that in the same file, writes 50 files there and lets go.
 const std::string kEvents =
     "mkdir -p /tmp/bin /media/y\n"
-    "for p in fdisk mkdosfs dosfsck; do\n"
+    "for p in fdisk dosfsck time; do\n"
     "  printf '#!/bin/sh\\necho \"%s start\" >> /tmp/events\\nsleep 0.3\\n\"%s\" \"$@\"\\ns=$?\\n"
     "echo \"%s end\" >> /tmp/events\\nexit $s\\n' $p \"$(command -v $p)\" $p > /tmp/bin/$p\n"
     "  chmod +x /tmp/bin/$p\n"
@@ -125,7 +127,7 @@ std::string race_script()
 // a link, a FIFO and a directory under the test files' names (the image
 // made on the host: the camera has no mke2fs).
 const std::string kOtherScript =
-    kWholeCard + start_tool("first", "-f") + "wait_for 'grep -q \"mkdosfs start\" /tmp/events'\n"
+    kWholeCard + start_tool("first", "-f") + "wait_for 'grep -q \"time start\" /tmp/events'\n"
     "run_case second debug -M sdmmc -r\n" + end_tool("first") +
     "grep -c ' /mnt/mmc ' /proc/mounts > $CAMSIM_DIR/two.mounts\n"
     "setsid sh -c '" + kInGroup + "' sh debug -M sdmmc -s > $CAMSIM_DIR/speed.out 2> $CAMSIM_DIR/speed.err & tool=$!\n"
@@ -156,6 +158,9 @@ TEST_F(VmSdmmcClaim, NoMountGetsInWhileFdiskMkdosfsOrDosfsckRunOrBetweenThemAndN
         std::string events = cam_->read_file(n + ".events");
         size_t in = events.find("in /dev/");
         ASSERT_NE(in, std::string::npos) << events;
+        // mkdosfs and dosfsck run under time.
+        EXPECT_NE(events.rfind("time end\n", in), std::string::npos) << events;
+        EXPECT_EQ(events.rfind("fdisk end\n", in) != std::string::npos, r.args == std::string("-f")) << events;
         EXPECT_EQ(events.find(" start\n", in), std::string::npos) << events;
         EXPECT_EQ(events.find(" end\n", in), std::string::npos) << events;
         EXPECT_EQ(cam_->read_file(n + ".mounted"), std::string(r.node_after) + "\n");
@@ -197,7 +202,7 @@ protected:
     static void SetUpTestSuite()
     {
         insert_cards({64});
-        std::string image = cam_->scratch() + "/ext4.img";
+        std::string image = cam_->dir() + "/ext4.img";
         std::string make = "mkfs.ext4 -q -F -O ^metadata_csum '" + image + "' 16M";
         ASSERT_EQ(system(make.c_str()), 0) << make;
         start(kWaitFor + kEvents + kWholeCard + kRecordCard + kOtherScript);

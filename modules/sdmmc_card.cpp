@@ -227,10 +227,15 @@ int sdmmc_card_unmount(const char *point)
     return OSA_exec(argv, 0);
 }
 
-int sdmmc_card_mount(const char *node, const char *point, const char *options)
+static int sdmmc_card_run_mount(const char *node, const char *point, const char *options, int quiet)
 {
     const char *const argv[] = {"mount", "-t", "vfat", node, point, "-o", options, nullptr};
-    return OSA_exec(argv, 0);
+    return OSA_exec(argv, quiet);
+}
+
+int sdmmc_card_mount(const char *node, const char *point, const char *options)
+{
+    return sdmmc_card_run_mount(node, point, options, 0);
 }
 
 /* time reports the program's run to the technician. */
@@ -274,9 +279,18 @@ int sdmmc_card_put_back(const char *card, const char *node, const SdmmcMount *wa
 {
     char options[sizeof was->options + 4];
     snprintf(options, sizeof options, "%s%s", was->options, read_only && !was->read_only ? ",ro" : "");
-    int status = sdmmc_card_mount(node, was->point, options);
-    if (status == 0)
-        return 0;
+    /* Another program's mount of the whole card, even one that fails,
+     * holds the card for a moment, and so does one being let go: the
+     * put-back is tried again before it counts as failed, and mount says
+     * why in its own words on the last try. */
+    int status = -1;
+    for (int tries = 3; tries > 0; tries--) {
+        status = sdmmc_card_run_mount(node, was->point, options, tries > 1);
+        if (status == 0)
+            return 0;
+        if (tries > 1)
+            OSA_sleepMsec(200);
+    }
     /* The commonest cause: another mount took the card meanwhile, and a
      * card mounted read-write elsewhere cannot be mounted read-only. */
     SdmmcCardMounts found;

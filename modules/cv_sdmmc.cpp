@@ -4,7 +4,6 @@
  * with files. The card is worked on by the camera's shell programs. */
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,12 +11,12 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "cvsys.h"
 #include "debug.h"
+#include "sdmmc_card.h"
 
 /* Probed in this order; the card must be the only one present. */
 static const char *const sdmmc_device_nodes[] = {
@@ -214,159 +213,14 @@ static void sdmmc_sync_node(const char *node)
         close(fd);
 }
 
-/* One mount of the card or of a partition of it, as the mount table has it. */
-typedef struct SdmmcMount {
-    dev_t shown;       /* the filesystem's own number, what stat shows */
-    dev_t device;      /* the block device behind it: the card's, or its partition's */
-    int read_only;     /* the mount or its filesystem (after a FAT error) is read-only */
-    char root[256];    /* the directory of the filesystem mounted there */
-    char point[256];
-    char source[256];
-    char options[512]; /* the filesystem's own, then the mount's */
-} SdmmcMount;
-
-/* Where the card is mounted. A card mount that another mount covers on
- * the mount point counts as elsewhere: it cannot be reached there. */
-typedef struct SdmmcCardMounts {
-    int on_point;     /* what the mount point shows is the card */
-    SdmmcMount point; /* that mount */
-    int elsewhere;    /* how many card mounts there are besides it */
-    SdmmcMount other; /* the first of them */
-} SdmmcCardMounts;
-
-/* The mount table writes blanks, tabs, newlines and backslashes in names
- * as \ooo. */
-static void sdmmc_copy_field(char *dst, size_t size, const char *src)
-{
-    size_t n = 0;
-    while (*src && n + 1 < size) {
-        if (src[0] == '\\' && src[1] >= '0' && src[1] <= '3' && src[2] >= '0' && src[2] <= '7' &&
-            src[3] >= '0' && src[3] <= '7') {
-            dst[n++] = (char)((src[1] - '0') * 64 + (src[2] - '0') * 8 + (src[3] - '0'));
-            src += 4;
-        } else {
-            dst[n++] = *src++;
-        }
-    }
-    dst[n] = '\0';
-}
-
-static int sdmmc_has_option(const char *options, const char *name)
-{
-    size_t len = strlen(name);
-    for (const char *o = options; o; o = strchr(o, ',')) {
-        if (*o == ',')
-            o++;
-        if (strncmp(o, name, len) == 0 && (o[len] == ',' || o[len] == '\0'))
-            return 1;
-    }
-    return 0;
-}
-
-/* The whole disk a block device belongs to: its parent in sysfs when it is
- * a partition, else the device itself. */
-static dev_t sdmmc_whole_disk(dev_t device)
-{
-    char path[64];
-    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/partition", major(device), minor(device));
-    if (access(path, F_OK) != 0)
-        return device;
-    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/../dev", major(device), minor(device));
-    FILE *f = fopen(path, "re");
-    unsigned int maj, min;
-    int ok = f && fscanf(f, "%u:%u", &maj, &min) == 2;
-    if (f)
-        fclose(f);
-    return ok ? makedev(maj, min) : device;
-}
-
-/* Reads one line of /proc/self/mountinfo ("ID PARENT MAJ:MIN ROOT POINT
- * OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS"), its fields split at
- * each single blank: an empty source is a field too. m->device is the
- * block device behind it, or 0. A filesystem with no device of its own
- * (major 0) is known by the device node it names as its source. */
-static int sdmmc_parse_mount(char *line, SdmmcMount *m)
-{
-    char *field[40];
-    int n = 0;
-    line[strcspn(line, "\n")] = '\0';
-    for (char *rest = line; rest && n < 40;)
-        field[n++] = strsep(&rest, " ");
-    int dash = 6;
-    while (dash < n && strcmp(field[dash], "-") != 0)
-        dash++;
-    unsigned int maj, min;
-    if (dash + 3 >= n || sscanf(field[2], "%u:%u", &maj, &min) != 2)
-        return -1;
-    sdmmc_copy_field(m->root, sizeof m->root, field[3]);
-    sdmmc_copy_field(m->point, sizeof m->point, field[4]);
-    sdmmc_copy_field(m->source, sizeof m->source, field[dash + 2]);
-    /* After a FAT error the kernel marks the filesystem read-only and
-     * leaves the mount's own flag as it was: either makes it read-only. */
-    m->read_only = sdmmc_has_option(field[5], "ro") || sdmmc_has_option(field[dash + 3], "ro");
-    snprintf(m->options, sizeof m->options, "%s,%s%s", field[dash + 3], field[5],
-             m->read_only ? ",ro" : "");
-    m->shown = makedev(maj, min);
-    m->device = m->shown;
-    struct stat st;
-    if (maj == 0)
-        m->device = strncmp(m->source, "/dev/", 5) == 0 && stat(m->source, &st) == 0 &&
-                            S_ISBLK(st.st_mode)
-                        ? st.st_rdev
-                        : 0;
-    return 0;
-}
-
-/* Finds the selected card's mounts by device number: under any name, a
- * partition of it included. The card is on the mount point when the
- * filesystem the mount point leads to (through any link) is the card's,
- * mounted there with its root: a mount over it, or over /mnt, hides it. */
+/* Where the card is mounted, by its device number; a line says so when
+ * that cannot be told. func and line name the caller in it. */
 static int sdmmc_find_card_mounts(SdmmcCardMounts *found, const char *func, int line)
 {
-    memset(found, 0, sizeof *found);
-    struct stat card, shown;
-    char place[PATH_MAX];
-    FILE *table = nullptr;
-    if (stat(g_sdmmc_device, &card) != 0 || !S_ISBLK(card.st_mode) ||
-        (table = fopen("/proc/self/mountinfo", "re")) == nullptr) {
-        report_error_at(OSA_sourceName(__FILE__), func, line, "cannot tell where %s is mounted\n",
-                        g_sdmmc_device);
-        return -1;
-    }
-    int reachable = realpath(SDMMC_MOUNT_POINT, place) != nullptr && stat(place, &shown) == 0;
-    char *text = nullptr;
-    size_t size = 0;
-    SdmmcMount m;
-    while (getline(&text, &size, table) > 0) {
-        if (sdmmc_parse_mount(text, &m) != 0)
-            continue;
-        int is_card = m.device != 0 &&
-                      (m.device == card.st_rdev || sdmmc_whole_disk(m.device) == card.st_rdev);
-        int at_point = reachable && strcmp(m.point, place) == 0;
-        /* A later mount on the mount point covers the earlier ones. */
-        if (at_point && found->on_point) {
-            found->on_point = 0;
-            if (found->elsewhere++ == 0)
-                found->other = found->point;
-        }
-        if (at_point && is_card) {
-            found->on_point = 1;
-            found->point = m;
-        } else if (is_card && found->elsewhere++ == 0) {
-            found->other = m;
-        }
-    }
-    free(text);
-    fclose(table);
-    /* What the mount point shows decides: a part of the card bound there,
-     * or a filesystem over it that the table did not name, is not the
-     * card on the mount point. */
-    if (found->on_point && (found->point.shown != shown.st_dev || strcmp(found->point.root, "/") != 0)) {
-        found->on_point = 0;
-        if (found->elsewhere++ == 0)
-            found->other = found->point;
-    }
-    return 0;
+    if (sdmmc_card_find_mounts(g_sdmmc_device, SDMMC_MOUNT_POINT, found) == 0)
+        return 0;
+    report_error_at(OSA_sourceName(__FILE__), func, line, "cannot tell where %s is mounted\n", g_sdmmc_device);
+    return -1;
 }
 
 /* 0 when the mount point shows the card itself; else a line says where
@@ -413,82 +267,25 @@ static int sdmmc_mount(void)
     return OSA_system(cmd);
 }
 
-/* The node of what was mounted, to check it and to mount it again: the
- * card's, or for a partition the name it was mounted by, once that is seen
- * to be the same device still, else the name sysfs gives it in /dev. */
-static const char *sdmmc_node_of(const SdmmcMount *m)
-{
-    static char named[300];
-    struct stat st;
-    if (stat(g_sdmmc_device, &st) == 0 && st.st_rdev == m->device)
-        return g_sdmmc_device;
-    if (stat(m->source, &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == m->device)
-        return m->source;
-    char path[64], name[64] = "";
-    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/uevent", major(m->device), minor(m->device));
-    FILE *f = fopen(path, "re");
-    char text[128];
-    while (f && fgets(text, sizeof text, f))
-        sscanf(text, "DEVNAME=%63[^\n]", name);
-    if (f)
-        fclose(f);
-    snprintf(named, sizeof named, "/dev/%s", name);
-    if (name[0] && strchr(name, '/') == nullptr && stat(named, &st) == 0 && S_ISBLK(st.st_mode) &&
-        st.st_rdev == m->device)
-        return named;
-    return nullptr;
-}
-
-/* Puts node back where the card's mount was, with the options it had: a
- * card that was read-only stays so, and read_only makes it so. */
-static int sdmmc_mount_again(const char *node, const SdmmcMount *was, int read_only)
-{
-    char options[sizeof was->options + 4];
-    snprintf(options, sizeof options, "%s%s", was->options, read_only && !was->read_only ? ",ro" : "");
-    const char *const argv[] = {"mount", "-t", "vfat", node, was->point, "-o", options, nullptr};
-    return OSA_exec(argv, 0) == 0 ? 0 : -1;
-}
-
-/* The kernel's own answer to whether anything holds the card: an exclusive
- * open fails while any filesystem, in any mount namespace, detached or
- * not, has the card or a partition of it. -1, with a line saying so, when
- * something does; else the claim (or -2 when the node cannot be opened at
- * all: the commands then fail on their own), which the caller lets go
- * before a program that writes the card claims it in its turn. */
+/* The claim that keeps every other mount off the card while a program
+ * writes it beneath the filesystem: -1, with a line saying so, when
+ * something holds the card; -2 when the node cannot be opened at all (the
+ * programs then fail on their own). func and line name the caller. */
 static int sdmmc_claim_card(const char *func, int line, const char *not_done)
 {
-    int fd = open(g_sdmmc_device, O_RDONLY | O_EXCL | O_CLOEXEC);
-    if (fd >= 0)
-        return fd;
-    if (errno != EBUSY)
-        return -2;
-    report_error_at(OSA_sourceName(__FILE__), func, line, "%s is in use, not %s\n", g_sdmmc_device, not_done);
-    return -1;
-}
-
-static void sdmmc_release_card(int *claim)
-{
-    if (*claim >= 0)
-        close(*claim);
-    *claim = -2;
-}
-
-/* The first bytes of the card: the partition table, and the boot sector,
- * the first FAT sectors of a whole-card FAT32. Read through the card's
- * page cache, where fdisk's and mkdosfs's writes land. */
-enum { SDMMC_HEAD_SIZE = 65536 };
-static int sdmmc_read_head(unsigned char *head)
-{
-    return g_sdmmc_lock_fd >= 0 && pread(g_sdmmc_lock_fd, head, SDMMC_HEAD_SIZE, 0) == SDMMC_HEAD_SIZE ? 0 : -1;
+    int claim = sdmmc_card_claim(g_sdmmc_device);
+    if (claim == -1)
+        report_error_at(OSA_sourceName(__FILE__), func, line, "%s is in use, not %s\n", g_sdmmc_device, not_done);
+    return claim;
 }
 
 /* *written: whether fdisk or mkdosfs changed the card, so that its old
  * filesystem is gone even though the format failed: a write-protected card
  * refuses both, and keeps its filesystem. */
-static void sdmmc_note_writes(const unsigned char *before, int *written)
+static void sdmmc_note_writes(int fd, const unsigned char *before, int *written)
 {
-    static unsigned char now[SDMMC_HEAD_SIZE];
-    if (sdmmc_read_head(now) == 0 && memcmp(before, now, SDMMC_HEAD_SIZE) != 0)
+    static unsigned char now[SDMMC_CARD_HEAD_SIZE];
+    if (sdmmc_card_read_head(fd, now) == 0 && memcmp(before, now, SDMMC_CARD_HEAD_SIZE) != 0)
         *written = 1;
 }
 
@@ -501,70 +298,111 @@ static int sdmmc_format_failed(void)
     return -1;
 }
 
-/* The filesystem goes on the whole device, so the partition entries go
- * first. fdisk's result is not judged; mkdosfs's is. func and line name
- * the caller in the line that the card is in use. */
-static int sdmmc_format_card(int *written, const char *func, int line)
+/* fdisk deletes the four partition entries, fed a character at a time.
+ * Without its "w" it quits at the end of its input and writes nothing, so
+ * the "w" goes in one write made right after the last stop check: a stop
+ * before it leaves the card as it was. 0, or -1 when fdisk cannot start. */
+static int sdmmc_run_fdisk(void)
 {
-    static unsigned char before[SDMMC_HEAD_SIZE];
-    *written = 0;
-    int known = sdmmc_read_head(before) == 0;
-    int claim = sdmmc_claim_card(func, line, "formatted");
-    if (claim == -1)
-        return sdmmc_format_failed();
-    char cmd[256];
-    snprintf(cmd, sizeof cmd, "fdisk %s", g_sdmmc_device);
-    FILE *fdisk = OSA_popen(cmd, "w");
-    if (!fdisk) {
-        sdmmc_release_card(&claim);
+    int input;
+    pid_t fdisk = sdmmc_card_fdisk(g_sdmmc_device, &input);
+    if (fdisk < 0) {
         OSA_printf("fdisk %s failed!\n", g_sdmmc_device);
         return -1;
     }
     /* fdisk quits at once when it cannot open the card, before reading its
-     * commands; writing to it then must fail, not kill the tool. Set after
-     * the popen so that fdisk keeps the default action. */
+     * commands; writing to it then must fail, not kill the tool. */
     void (*old_pipe_action)(int) = signal(SIGPIPE, SIG_IGN);
-    static const char script[] = "d1\nd2\nd3\nd4\n w\n";
-    /* An interrupt leaves the script unfinished: without its "w" fdisk
-     * quits and writes nothing. The claim keeps the card from being
-     * mounted while fdisk reads the deletions; it goes just before the
-     * write, which fdisk follows with its own re-read of the partitions,
-     * refused while anyone claims the card. */
-    for (size_t i = 0; script[i] != '\0' && !g_stop_flag; i++) {
-        if (strcmp(script + i, " w\n") == 0) {
-            fflush(fdisk);
-            sdmmc_release_card(&claim);
-        }
-        fputc(script[i], fdisk);
-        if (script[i + 1] == '\n')
+    static const char deletions[] = "d1\nd2\nd3\nd4\n";
+    int fed = 1;
+    for (size_t i = 0; deletions[i] != '\0' && fed && !g_stop_flag; i++) {
+        fed = write(input, deletions + i, 1) == 1;
+        if (deletions[i + 1] == '\n')
             OSA_sleepMsec(500);
     }
-    sdmmc_release_card(&claim);
-    OSA_pclose(fdisk);
+    if (fed && !g_stop_flag && write(input, " w\n", 3) != 3)
+        fed = 0;
+    close(input);
+    sdmmc_card_wait(fdisk);
     signal(SIGPIPE, old_pipe_action);
+    return 0;
+}
+
+/* The kernel keeps the card's old partitions until the table is read
+ * again, and fdisk's own re-read is refused while this run claims the
+ * card: the claim's holder has it re-read and checks that no partition is
+ * left. 0, or -1 with a line saying why. */
+static int sdmmc_reread_table(int claim, const char *func, int line)
+{
+    if (sdmmc_card_reread_table(claim) < 0) {
+        report_error_at(OSA_sourceName(__FILE__), func, line, "%s: the kernel cannot read its partition table again: %s\n",
+                        g_sdmmc_device, strerror(errno));
+        return -1;
+    }
+    int left = sdmmc_card_partition_count(g_sdmmc_device);
+    if (left == 0)
+        return 0;
+    report_error_at(OSA_sourceName(__FILE__), func, line, "%s still has %d partitions after fdisk\n", g_sdmmc_device,
+                    left);
+    return -1;
+}
+
+/* The filesystem goes on the whole device, so the partition entries go
+ * first; all under the claim (when the node opens at all). fdisk's result
+ * is not judged; mkdosfs's is. func and line name the caller in its lines. */
+static int sdmmc_format_card(int *claim, int *written, const char *func, int line)
+{
+    static unsigned char before[SDMMC_CARD_HEAD_SIZE];
+    *written = 0;
+    /* A card whose table the kernel will not read again under the claim is
+     * not written: its old partitions would outlive the format. */
+    int rereads = *claim >= 0 ? sdmmc_card_reread_table(*claim) : 1;
+    if (rereads < 0) {
+        report_error_at(OSA_sourceName(__FILE__), func, line,
+                        "%s: the kernel cannot read its partition table again (%s), not formatted\n",
+                        g_sdmmc_device, strerror(errno));
+        return sdmmc_format_failed();
+    }
+    int head = g_sdmmc_lock_fd;
+    int known = sdmmc_card_read_head(head, before) == 0;
+    if (sdmmc_run_fdisk() != 0)
+        return -1;
     /* A card this run cannot read, fdisk cannot write either. */
     if (known)
-        sdmmc_note_writes(before, written);
-    /* Ctrl-C reaches fdisk too and ends it. */
-    if (sdmmc_stop_requested("format"))
+        sdmmc_note_writes(head, before, written);
+    /* Ctrl-C reaches fdisk too and ends it. What fdisk wrote the kernel is
+     * to see, stopped or not. */
+    if (sdmmc_stop_requested("format")) {
+        if (rereads == 0 && *written)
+            sdmmc_card_reread_table(*claim);
+        return sdmmc_format_failed();
+    }
+    if (rereads == 0 && sdmmc_reread_table(*claim, func, line) != 0)
         return sdmmc_format_failed();
     sdmmc_flush_caches();
     OSA_sleepMsec(1000);
     if (sdmmc_stop_requested("format"))
         return sdmmc_format_failed();
 
-    known = sdmmc_read_head(before) == 0;
-    claim = sdmmc_claim_card(func, line, "formatted");
-    if (claim == -1)
-        return sdmmc_format_failed();
-    sdmmc_release_card(&claim);
-    snprintf(cmd, sizeof cmd, "time mkdosfs -I -F 32 %s", g_sdmmc_device);
-    if (OSA_system(cmd) == 0) {
+    known = sdmmc_card_read_head(head, before) == 0;
+    int status = sdmmc_card_mkdosfs(g_sdmmc_device);
+    int mkdosfs_wrote = 0;
+    if (status != 0 && known)
+        sdmmc_note_writes(head, before, &mkdosfs_wrote);
+    /* A mkdosfs that claims the card itself is refused while this run
+     * holds it, before it writes anything: it gets the card, and keeps
+     * every other mount off it itself. The camera's own does not. */
+    if (status != 0 && *claim >= 0 && known && !mkdosfs_wrote && !g_stop_flag) {
+        sdmmc_card_release(claim);
+        status = sdmmc_card_mkdosfs(g_sdmmc_device);
+    }
+    if (status == 0) {
         sdmmc_flush_caches();
         return 0;
     }
     if (known)
-        sdmmc_note_writes(before, written);
+        sdmmc_note_writes(head, before, written);
+    *written = *written || mkdosfs_wrote;
     return sdmmc_format_failed();
 }
 
@@ -585,18 +423,32 @@ static int sdmmc_unmount_card(const char *func, int line, const char *not_done, 
     }
     if (!found.on_point)
         return 0;
-    const char *const argv[] = {"umount", found.point.point, nullptr};
-    if (OSA_exec(argv, 0) != 0)
+    if (sdmmc_card_unmount(found.point.point) != 0)
         return -1;
     *was = found.point;
     return 1;
 }
 
+/* Puts back what an action took off the mount point, the claim let go
+ * first; read_only makes it read-only. A put-back that fails says which
+ * device, where and why: the card is then on no mount point. */
+static int sdmmc_put_back(const char *node, const SdmmcMount *was, int read_only, int *claim)
+{
+    char why[512] = "its device is gone";
+    sdmmc_card_release(claim);
+    if (node && sdmmc_card_put_back(g_sdmmc_device, node, was, read_only, why, sizeof why) == 0)
+        return 0;
+    report_error("%s could not be mounted again on %s: %s\n", node ? node : was->source, was->point, why);
+    return -1;
+}
+
 /* A filesystem still mounted on the card would go on writing its old FAT
  * over the new one: the card is taken off the mount point for the format
  * and mounted again after, the new filesystem on the whole card; a format
- * that wrote nothing puts back what was there. A format that changed the
- * card and then did not finish leaves no filesystem worth mounting. */
+ * that wrote nothing puts back what was there. From the unmount until
+ * mkdosfs has ended the card is claimed, so that nothing mounts it in
+ * between. A format that changed the card and then did not finish leaves
+ * no filesystem worth mounting. */
 static int sdmmc_format_disk(void)
 {
     if (sdmmc_init() != 0)
@@ -607,17 +459,20 @@ static int sdmmc_format_disk(void)
     int mounted = sdmmc_unmount_card(__func__, __LINE__, "formatted", &was);
     if (mounted < 0)
         return sdmmc_format_failed();
-    int written;
-    int result = sdmmc_format_card(&written, __func__, __LINE__);
+    int claim = sdmmc_claim_card(__func__, __LINE__, "formatted");
+    int written = 0;
+    int result = claim == -1 ? sdmmc_format_failed() : sdmmc_format_card(&claim, &written, __func__, __LINE__);
     if (result != 0 && written) {
+        sdmmc_card_release(&claim);
         report_error("Sd/mmc %s has no usable filesystem, please format it again!\n", g_sdmmc_device);
         return -1;
     }
     if (mounted == 1) {
-        const char *node = result == 0 ? g_sdmmc_device : sdmmc_node_of(&was);
-        if (!node || sdmmc_mount_again(node, &was, 0) != 0)
+        const char *node = result == 0 ? g_sdmmc_device : sdmmc_card_node_of(g_sdmmc_device, &was);
+        if (sdmmc_put_back(node, &was, 0, &claim) != 0)
             result = -1;
     }
+    sdmmc_card_release(&claim);
     return result;
 }
 
@@ -625,9 +480,11 @@ static int sdmmc_format_disk(void)
  * and the kernel's vfat marks a mounted card dirty: the filesystem that
  * was on the mount point (the card's, or its partition's) is taken off it
  * for the check and put back after, as it was; read-only when it was not
- * repaired, so that a damaged filesystem takes no writes. dosfsck's status
- * 1 means "changed the filesystem" but also "gave up" (no FAT boot
- * sector): a read-only second check tells the two apart. */
+ * repaired, so that a damaged filesystem takes no writes. dosfsck claims
+ * nothing itself: this run's claim keeps every other mount off the card
+ * until the repair is on it. dosfsck's status 1 means "changed the
+ * filesystem" but also "gave up" (no FAT boot sector): a read-only second
+ * check tells the two apart. */
 static int sdmmc_repair_disk(void)
 {
     if (sdmmc_init() != 0)
@@ -639,30 +496,27 @@ static int sdmmc_repair_disk(void)
     int result = -1;
     SdmmcMount was;
     int mounted = sdmmc_unmount_card(__func__, __LINE__, "checked", &was);
-    const char *node = mounted == 1 ? sdmmc_node_of(&was) : g_sdmmc_device;
+    const char *node = mounted == 1 ? sdmmc_card_node_of(g_sdmmc_device, &was) : g_sdmmc_device;
     if (mounted == 1 && !node)
         report_error("%s is gone, not checked\n", was.source);
     int claim = mounted >= 0 && node ? sdmmc_claim_card(__func__, __LINE__, "checked") : -1;
     int checked = claim != -1;
     if (checked) {
-        sdmmc_release_card(&claim);
-        const char *const check[] = {"time", "dosfsck", "-a", "-v", "-V", node, nullptr};
-        int status = OSA_exec(check, 0);
-        if (status == 0) {
+        int status = sdmmc_card_dosfsck(node, 1);
+        if (status == 0)
             result = 0;
-        } else if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
-            const char *const verdict[] = {"dosfsck", "-n", node, nullptr};
-            result = OSA_exec(verdict, 1) == 0 ? 0 : -1;
-        }
+        else if (WIFEXITED(status) && WEXITSTATUS(status) == 1)
+            result = sdmmc_card_dosfsck(node, 0) == 0 ? 0 : -1;
         sdmmc_sync_node(node);
     }
     if (mounted == 1) {
         int read_only = checked && result != 0;
-        if (!node || sdmmc_mount_again(node, &was, read_only) != 0)
+        if (sdmmc_put_back(node, &was, read_only, &claim) != 0)
             result = -1;
         else if (read_only && !was.read_only)
             report_error("%s is mounted read-only again: its filesystem was not repaired\n", node);
     }
+    sdmmc_card_release(&claim);
     if (result == 0) {
         OSA_printf("Sd/mmc repair %s success!\n", g_sdmmc_device);
         return 0;

@@ -195,6 +195,33 @@ int OSA_exec(const char *const argv[], int quiet)
     return osa_wait_child(pid);
 }
 
+pid_t OSA_spawnFed(const char *const argv[], int *input)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    pid_t pid = osa_fork();
+    if (pid == 0) {
+        osa_child_signals();
+        if (dup2(ends[0], STDIN_FILENO) < 0)
+            _exit(127);
+        execvp(argv[0], (char *const *)argv);
+        _exit(127);
+    }
+    close(ends[0]);
+    if (pid < 0) {
+        close(ends[1]);
+        return -1;
+    }
+    *input = ends[1];
+    return pid;
+}
+
+int OSA_waitChild(pid_t pid)
+{
+    return osa_wait_child(pid);
+}
+
 FILE *OSA_popen(const char *cmd, const char *mode)
 {
     fflush(stdout);

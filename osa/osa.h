@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <sys/types.h>
 
 /* ---- mutexes, console lock, time (osa, osa_mutex) ---- */
 
@@ -66,6 +67,12 @@ int OSA_system(const char *cmd);
  * read from the system's tables reach it whatever characters they hold.
  * quiet: its output goes to /dev/null. The wait status, or -1. */
 int OSA_exec(const char *const argv[], int quiet);
+/* Starts a program with its arguments as they are, its standard input the
+ * read end of a pipe whose write end goes to *input (close-on-exec): the
+ * caller decides byte by byte what reaches it, and when. The pid, or -1. */
+pid_t OSA_spawnFed(const char *const argv[], int *input);
+/* Waits for a child started by OSA_spawnFed: its wait status, or -1. */
+int OSA_waitChild(pid_t pid);
 /* popen/pclose with standard output flushed first. */
 FILE *OSA_popen(const char *cmd, const char *mode);
 int OSA_pclose(FILE *fp);

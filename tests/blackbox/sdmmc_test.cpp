@@ -246,19 +246,32 @@ TEST(SdmmcRepair, MendsADamagedOrMountedCardAndFailsOnOneMountedElsewhereOrWitho
 
 // A check that failed (here a dosfsck that gives up) leaves a damaged
 // filesystem: it goes back on the mount point read-only, and a line says so.
-TEST(SdmmcRepair, ACardNotRepairedIsMountedAgainReadOnly)
+// A put-back that fails (here mount) says which card, where it should have
+// gone and why: the card is then on no mount point.
+TEST(SdmmcRepair, ACardNotRepairedIsMountedAgainReadOnlyAndAFailedPutBackSaysWhy)
 {
-    Camsim cam;
-    insert_card(cam, "card.img", 40);
-    CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -m\n"
-                                            "mkdir /tmp/bin; printf '#!/bin/sh\\nexit 4\\n' > /tmp/bin/dosfsck\n"
-                                            "chmod +x /tmp/bin/dosfsck\n"
-                                            "PATH=/tmp/bin:$PATH debug -M sdmmc -r\n"
-                                            "findmnt -n -o SOURCE,OPTIONS /mnt/mmc | cut -d, -f1\n");
-    EXPECT_EQ(r.out, "Sd/mmc repair /dev/mmcblk0 faild!\n/dev/mmcblk0 ro\n");
-    EXPECT_EQ(error_lines(r.err),
-              error_line("sdmmc_repair_disk", "/dev/mmcblk0 is mounted read-only again: its filesystem was not repaired\n") +
-                  error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
+    struct Case {
+        const char *failing;
+        std::string out, err;
+    } cases[] = {
+        {"dosfsck", "/dev/mmcblk0 ro\n",
+         error_line("sdmmc_repair_disk", "/dev/mmcblk0 is mounted read-only again: its filesystem was not repaired\n")},
+        {"mount", "",
+         error_line("sdmmc_put_back", "/dev/mmcblk0 could not be mounted again on /mnt/mmc: mount failed with status 4\n")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.failing);
+        Camsim cam;
+        insert_card(cam, "card.img", 40);
+        std::string stub = std::string("/tmp/bin/") + c.failing;
+        CamsimResult r = cam.run(kFormatCard0 + "debug -M sdmmc -m\n"
+                                                "mkdir /tmp/bin; printf '#!/bin/sh\\nexit 4\\n' > " + stub + "\n"
+                                                "chmod +x " + stub + "\n"
+                                                "PATH=/tmp/bin:$PATH debug -M sdmmc -r | grep '^Sd/mmc'\n"
+                                                "findmnt -n -o SOURCE,OPTIONS /mnt/mmc | cut -d, -f1\n");
+        EXPECT_EQ(r.out, "Sd/mmc repair /dev/mmcblk0 faild!\n" + c.out);
+        EXPECT_EQ(error_lines(r.err), c.err + error_line("sdmmc_init_param", "sdmmc repair disk faild!\n"));
+    }
 }
 
 TEST(SdmmcInfo, FiguresAreThoseOfStatfsOnTheMountPoint)

@@ -13,6 +13,9 @@
 # of the start goes on, the flash's (/etc/camvm/flash-modules): the raw NAND
 # core, the block devices JFFS2 mounts and JFFS2 itself.
 camvm_modules=(virtio_pci virtio_console 9pnet_virtio 9p virtio_blk sdhci-pci vfat nls_cp437 nls_ascii industrialio)
+# ext4 too: a card formatted elsewhere may hold links and special files,
+# which FAT cannot. It asks the crypto API for its checksum at every mount.
+camvm_modules+=(crc32c_generic ext4)
 camvm_flash_modules=(nand mtdblock jffs2)
 # Loaded last by the guest's init, with the run's parameters (partitions,
 # bad blocks, the chip's image; the ADC's readings).

@@ -197,9 +197,11 @@ TEST(PlatformLibs, ALibraryLackingACallTheModuleNeverMakesDoesNotStopIt)
     EXPECT_EQ(r.err, baseline.err);
 }
 
-// The last loadable segment of the library claims less memory than it takes
-// from the file: the loader overruns its own stack.
-std::string with_short_last_segment(const std::string &lib)
+// The library with its last loadable segment changed: claiming less memory
+// than it takes from the file (the loader overruns its own stack), or, with
+// no less memory, taking more from the file than the file holds (the loader
+// maps it without a word; the pages past the end fault when touched).
+std::string with_last_segment(const std::string &lib, bool past_the_file)
 {
     auto field = [&](size_t at) {
         uint64_t v = 0;
@@ -215,7 +217,11 @@ std::string with_short_last_segment(const std::string &lib)
             last = ph;
     }
     std::string bad = lib;
-    const uint64_t memsz = field(last + 32) / 2; // p_filesz / 2
+    // p_offset at 8, p_filesz at 32, p_memsz at 40; a 64 KiB bound ends on
+    // a page of any size, so the loader zeroes nothing past the file.
+    const uint64_t filesz = past_the_file ? (lib.size() | 0xffff) + 1 + 0x10000 - field(last + 8) : field(last + 32);
+    const uint64_t memsz = past_the_file ? filesz : filesz / 2;
+    memcpy(&bad[last + 32], &filesz, sizeof filesz);
     memcpy(&bad[last + 40], &memsz, sizeof memsz);
     return bad;
 }
@@ -259,8 +265,12 @@ TEST(PlatformLibs, NoLibraryFileTheLoaderCouldTakeEndsTheToolWithASignalOrAWait)
           {"libcamsim_vendor_dep.so", cut_short(read_whole_file(CAMSIM_VENDOR_DEP))}}, "",
          "libcamsim_vendor_dep.so", "Bus error while it was opened", "file shorter than its loaded segments"},
         {"last loadable segment shorter in memory than in the file",
-         {{"libcvdb.so", with_short_last_segment(db)}}, "", "libcvdb.so",
+         {{"libcvdb.so", with_last_segment(db, false)}}, "", "libcvdb.so",
          "a segment larger in the file than in memory", "Aborted while it was opened"},
+        {"a dependency whose last loadable segment goes past the end of its file",
+         {{"libcvdb.so", read_whole_file(CAMSIM_CVDB_VENDOR)},
+          {"libcamsim_vendor_dep.so", with_last_segment(read_whole_file(CAMSIM_VENDOR_DEP), true)}}, "",
+         "libcamsim_vendor_dep.so", "file shorter than its loaded segments", ""},
         {"a FIFO, which no one writes", {}, "rm $D/libcvdb.so; mkfifo $D/libcvdb.so\n", "",
          "not opened within 10 s", ""},
         {"a FIFO and a stop request", {}, "rm $D/libcvdb.so; mkfifo $D/libcvdb.so\n", "",
@@ -272,6 +282,9 @@ TEST(PlatformLibs, NoLibraryFileTheLoaderCouldTakeEndsTheToolWithASignalOrAWait)
          "", motor + "exit3 debug -M motor -s 5", "status 127\n", "libcvsys.so"},
         {"a constructor that crashes", {{"libcvsys.so", ctor}}, "", "", "Segmentation fault while it was opened",
          "", motor + "crash debug -M motor -s 5", "status 127\n", "libcvsys.so"},
+        {"a constructor that overflows its stack", {{"libcvsys.so", ctor}}, "", "",
+         "Segmentation fault while it was opened", "", motor + "overflow debug -M motor -s 5", "status 127\n",
+         "libcvsys.so"},
         {"a constructor that blocks, and a stop request", {{"libcvsys.so", ctor}}, "", "",
          "stopped while it was opened", "", motor + "block debug -M motor -s 5" + kStopWhenItWaits,
          "\nGet signal, signo = 2\nstatus 127\n", "libcvsys.so"},

@@ -1,11 +1,19 @@
 /* cvsys_ctor.cpp - the system library's stand-in with a constructor that
  * does what $CAMSIM_CTOR says, as a vendor's might: exit0, exit3, crash,
- * block; each run of it first adds a line to $CAMSIM_DIR/ctor.log, a side
+ * overflow (its stack), block; each run of it first adds a line to $CAMSIM_DIR/ctor.log, a side
  * effect that must happen once per run of the tool. */
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+/* Ends only where the stack does. */
+static unsigned deeper(unsigned depth)
+{
+    volatile char frame[4096];
+    frame[0] = (char)depth;
+    return depth == ~0u ? 0 : deeper(depth + 1) + frame[0];
+}
 
 __attribute__((constructor)) static void cvsys_ctor(void)
 {
@@ -33,6 +41,8 @@ __attribute__((constructor)) static void cvsys_ctor(void)
         volatile int *nowhere = nullptr;
         *nowhere = 1;
     }
+    if (strcmp(mode, "overflow") == 0)
+        deeper(0);
     while (strcmp(mode, "block") == 0)
         pause();
 }

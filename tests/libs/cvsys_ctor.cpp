@@ -1,8 +1,8 @@
 /* cvsys_ctor.cpp - the system library's stand-in with a constructor that
  * does what $CAMSIM_CTOR says, as a vendor's might: exit0, exit3, crash,
- * overflow (its stack), block; each run of it first adds a line to $CAMSIM_DIR/ctor.log, a side
- * effect that must happen once per run of the tool. */
-#include <fcntl.h>
+ * overflow (its stack), block. Each run of it first adds a line to
+ * $CAMSIM_DIR/ctor.log, a side effect that must happen once per run. */
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -19,17 +19,11 @@ __attribute__((constructor)) static void cvsys_ctor(void)
 {
     const char *dir = getenv("CAMSIM_DIR");
     const char *mode = getenv("CAMSIM_CTOR");
-    if (dir) {
-        char path[4096];
-        strncpy(path, dir, sizeof path - 16);
-        path[sizeof path - 16] = '\0';
-        strcat(path, "/ctor.log");
-        int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ssize_t w = write(fd, "constructor\n", 12);
-            (void)w;
-            close(fd);
-        }
+    char path[4096];
+    snprintf(path, sizeof path, "%s/ctor.log", dir ? dir : "/tmp");
+    if (FILE *log = fopen(path, "a")) {
+        fputs("constructor\n", log);
+        fclose(log);
     }
     if (!mode)
         return;

@@ -394,12 +394,13 @@ static int platform_lib_open(PlatformLib *lib, size_t index)
                 report_error("cannot load platform library %s: %s\n", lib->soname, dlerror());
                 return -1;
             }
-            /* Left open: a close would run its destructors, code from the
-             * very file found unfit. */
+            /* Ended at once: a close, or the exit's, would run its
+             * destructors, code from the very file found unfit. */
             if (seen.fault) {
                 report_error("cannot load platform library %s: %s: %s\n", lib->soname, seen.object,
                              seen.fault);
-                return -1;
+                fflush(stdout);
+                _exit(PLATFORM_LOAD_FAILED);
             }
         }
         lib->handle = handle;

@@ -11,10 +11,10 @@ enum { PLATFORM_LOAD_FAILED = 127 };
 
 /* Opens the library that holds the named call, if it is not open yet, and
  * finds the call in it. 0; or -1 after the error line naming the library
- * and what is wrong: missing, refused by the loader or found unfit, or
- * lacking the call. What ends the open itself (a fault, a stop request, a
- * wait over 10 s, a constructor's exit()) ends the tool after that line,
- * with PLATFORM_LOAD_FAILED. */
+ * and what is wrong: missing, refused by the loader, or lacking the call.
+ * What ends the open itself (a fault, a stop request, a wait over 10 s, a
+ * constructor's exit()) or an object it mapped found shorter than its
+ * segments ends the tool after that line, with PLATFORM_LOAD_FAILED. */
 int platform_call_open(const char *name);
 
 #endif

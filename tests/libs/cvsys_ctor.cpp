@@ -32,7 +32,9 @@ __attribute__((constructor)) static void cvsys_ctor(void)
     if (strcmp(mode, "exit3") == 0)
         exit(3);
     if (strcmp(mode, "crash") == 0) {
-        volatile int *nowhere = nullptr;
+        /* The first page, never mapped (not null, which a sanitized
+         * build would catch before the processor). */
+        volatile int *nowhere = (volatile int *)16;
         *nowhere = 1;
     }
     if (strcmp(mode, "overflow") == 0)

@@ -34,8 +34,8 @@ __attribute__((constructor)) static void cvsys_ctor(void)
     if (strcmp(mode, "crash") == 0) {
         /* The first page, never mapped (not null, which a sanitized
          * build would catch before the processor). */
-        volatile int *nowhere = (volatile int *)16;
-        *nowhere = 1;
+        volatile unsigned long nowhere = 16;
+        *(volatile int *)nowhere = 1;
     }
     if (strcmp(mode, "overflow") == 0)
         deeper(0);

@@ -44,6 +44,9 @@ ModuleDesc *find_module(const char *name);
 int run_module(const char *name, int argc, char **argv);
 /* Opens the calls of the list that the option's action makes (0: those any
  * run makes): 0, or -1 after the error line of the first that cannot be had. */
+int find_module_calls(const ModuleCall *calls, int option);
+/* The same for a run: one that cannot be had ends it with
+ * PLATFORM_LOAD_FAILED after its error line; 0 otherwise. */
 int open_module_calls(const ModuleCall *calls, int option);
 int show_module_help(const char *name);
 void deinit_all_modules(void);

@@ -1,5 +1,6 @@
 /* module.cpp - the module table: filled before main by the modules'
  * constructors, kept sorted by id, searched by name. */
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
@@ -70,12 +71,20 @@ int run_module(const char *name, int argc, char **argv)
     return 0;
 }
 
-int open_module_calls(const ModuleCall *calls, int option)
+int find_module_calls(const ModuleCall *calls, int option)
 {
     for (const ModuleCall *call = calls; call && call->name; call++) {
         if (call->option == option && platform_call_open(call->name) != 0)
             return -1;
     }
+    return 0;
+}
+
+int open_module_calls(const ModuleCall *calls, int option)
+{
+    /* The library's error line tells why the module did not run. */
+    if (find_module_calls(calls, option) != 0)
+        exit(PLATFORM_LOAD_FAILED);
     return 0;
 }
 

@@ -411,8 +411,11 @@ static int db_execute_file(const char *path)
                              (int)DB_LINE_MAX);
                 break;
             }
-            if (line[0] == '\0')
+            if (line[0] == '\0') {
+                report_error("%s: line %lu begins with a NUL byte, the file is not read past it. \n", path,
+                             number);
                 break;
+            }
             /* The library would take the statement as ending at the NUL: a
              * DELETE could lose its WHERE. */
             if (memchr(line, '\0', (size_t)len)) {
@@ -445,7 +448,7 @@ static void db_usage(void)
         db_set_database("cvdb");
     /* Help never stops on a missing library: its error line stands in for
      * the list. */
-    if (open_module_calls(db_calls, 0) == 0)
+    if (find_module_calls(db_calls, 0) == 0)
         db_select(db_table_list_sql);
 }
 

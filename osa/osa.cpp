@@ -77,10 +77,15 @@ const char *OSA_sourceName(const char *path)
     return name;
 }
 
+int report_error_head(char *buf, size_t size, const char *file, const char *func, int line)
+{
+    return snprintf(buf, size, " ERROR  (%s|%s|%d): ", file, func, line);
+}
+
 void report_error_at(const char *file, const char *func, int line, const char *fmt, ...)
 {
     char text[1024];
-    int n = snprintf(text, sizeof text, " ERROR  (%s|%s|%d): ", file, func, line);
+    int n = report_error_head(text, sizeof text, file, func, line);
     if (n < 0)
         return;
     if ((size_t)n < sizeof text) {

@@ -50,6 +50,10 @@ void report_error_at(const char *file, const char *func, int line, const char *f
 /* The source file's own name, without directory or extension. */
 const char *OSA_sourceName(const char *path);
 #define report_error(...) report_error_at(OSA_sourceName(__FILE__), __func__, __LINE__, __VA_ARGS__)
+/* report_error's head, " ERROR  (file|func|line): ", into buf, for a line
+ * finished where stdio may not be used (a signal handler); snprintf's result. */
+int report_error_head(char *buf, size_t size, const char *file, const char *func, int line);
+#define REPORT_ERROR_HEAD(buf, size) report_error_head(buf, size, OSA_sourceName(__FILE__), __func__, __LINE__)
 
 /* Writes all len bytes, going on after a short write or an interrupt.
  * 0, or -1 with errno (ENOSPC when the file took nothing more). */

@@ -19,14 +19,11 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <link.h>
-#include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cvdb.h"
@@ -110,101 +107,79 @@ static const char *const cvsys_names[SYS_CALLS] = {
 static void *cvsys_entries[SYS_CALLS];
 static PlatformLib cvsys_lib = {PLATFORM_SONAME_CVSYS, cvsys_names, cvsys_entries, SYS_CALLS, nullptr};
 
-/* ---- a trial load, where a crash cannot reach the tool ----
+/* ---- the open, under a guard ----
  *
  * dlopen maps a library's segments straight from its file, and the loader
  * trusts what it finds there: a file cut short by an interrupted firmware
- * update kills the tool with SIGBUS, a damaged program header can make the
- * loader abort, and a FIFO under the library's name makes it wait for ever.
- * Which file the loader takes (its hardware-capability subdirectories, its
- * cache, a vendor library's own dependencies) is the loader's to decide, so
- * the loader itself tries first, in a child process: it opens the library
- * with every symbol bound at once and reads every page of every object it
- * mapped, so that a file cut short faults there. The tool opens the library
- * only after the child ended well. */
+ * update faults while the loader relocates it, a damaged program header can
+ * make the loader abort, a FIFO under the library's name makes it wait for
+ * ever, and a vendor's constructor may crash, block or call exit(). Which
+ * file the loader takes (its hardware-capability subdirectories, its cache,
+ * a vendor library's own dependencies) is the loader's to decide, so the
+ * tool lets it open the library once, in the tool's own process, and holds
+ * a guard over that open: whatever ends it ends the tool with the library's
+ * one error line and the loader's own status for a library it cannot load,
+ * never with a signal, a silent status or a wait no stop request ends. A
+ * trial in a child process cost a fork per run and ran every constructor
+ * twice. */
 
-/* A trial load from the camera's flash takes well under a second; a name
- * that makes the loader wait (a FIFO, a hung mount) is given up after this. */
-enum { PLATFORM_TRIAL_MSEC = 10000 };
+/* An open from the camera's flash takes well under a second; a name that
+ * makes the loader wait (a FIFO, a hung mount, a constructor that blocks) is
+ * given up after this. */
+enum { PLATFORM_OPEN_SEC = 10 };
 
+static const int platform_fault_signals[] = {SIGBUS, SIGSEGV, SIGILL, SIGFPE, SIGABRT};
+static const char *const platform_fault_names[] = {"Bus error", "Segmentation fault", "Illegal instruction",
+                                                   "Floating point exception", "Aborted"};
 /* The tool's stop requests. */
 static const int platform_stop_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
-/* The child's end of the pipe to the parent. */
-static int platform_trial_report = -1;
+enum { PLATFORM_FAULTS = sizeof platform_fault_signals / sizeof platform_fault_signals[0],
+       PLATFORM_STOPS = sizeof platform_stop_signals / sizeof platform_stop_signals[0] };
 
-/* The objects mapped before the trial, known by their program headers. */
-typedef struct PlatformObjects {
-    const void *phdr[256];
-    size_t count;
-} PlatformObjects;
+/* What the open replaced, put back when it is done. */
+typedef struct PlatformGuard {
+    struct sigaction fault[PLATFORM_FAULTS];
+    struct sigaction stop[PLATFORM_STOPS];
+    struct sigaction alarm;
+    stack_t stack;
+    unsigned alarm_left;
+} PlatformGuard;
 
-static int platform_note_object(struct dl_phdr_info *info, size_t, void *data)
+static PlatformGuard platform_guard;
+static volatile sig_atomic_t platform_guarded;
+/* The error line's head, made before the open: the handlers only finish it. */
+static char platform_guard_head[256];
+
+/* Ends the tool in a guarded open: the line names the library, the object
+ * (where known) and what ended the open. Only calls safe in a signal
+ * handler. */
+[[noreturn]] static void platform_guard_end(const char *object, const char *what, const char *more)
 {
-    PlatformObjects *seen = (PlatformObjects *)data;
-    /* One not noted is read like a new one, which does no harm. */
-    if (seen->count < sizeof seen->phdr / sizeof seen->phdr[0])
-        seen->phdr[seen->count++] = info->dlpi_phdr;
-    return 0;
+    char line[sizeof platform_guard_head + PATH_MAX + 96];
+    size_t n = 0;
+    auto put = [&](const char *text) {
+        while (*text && n < sizeof line - 1)
+            line[n++] = *text++;
+    };
+    put(platform_guard_head);
+    if (object[0]) {
+        put(object);
+        put(": ");
+    }
+    put(what);
+    put(more);
+    line[n++] = '\n';
+    ssize_t w = write(STDERR_FILENO, line, n);
+    (void)w;
+    _exit(PLATFORM_LOAD_FAILED);
 }
 
-/* Sends the parent one line (a file's name, the loader's refusal) and
- * ends the child with status. */
-[[noreturn]] static void platform_trial_end(int report, const char *text, int status)
+/* The file mapped at address at, from /proc/self/maps (the loader's own
+ * list is behind a lock the open may hold), into out; empty when none. */
+static void platform_mapped_file(uintptr_t at, char *out, size_t size)
 {
-    char line[PATH_MAX + 64];
-    int len = snprintf(line, sizeof line, "%s\n", text);
-    if (len > 0) {
-        /* A text cut short still ends its line: the parent takes whole
-         * lines only. */
-        if ((size_t)len >= sizeof line) {
-            len = (int)sizeof line - 1;
-            line[len - 1] = '\n';
-        }
-        ssize_t w = write(report, line, (size_t)len);
-        (void)w;
-    }
-    _exit(status);
-}
-
-/* Reads one byte of every page the object's file backs: a file cut short
- * faults here, and the fault handler names it. The reads land anywhere in
- * the object, between its variables too, which an address-sanitized build
- * would take for overflows. */
-__attribute__((no_sanitize("address"))) static int platform_read_object(struct dl_phdr_info *info, size_t, void *data)
-{
-    const PlatformObjects *seen = (const PlatformObjects *)data;
-    for (size_t i = 0; i < seen->count; i++) {
-        if (seen->phdr[i] == info->dlpi_phdr)
-            return 0;
-    }
-    uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
-    for (unsigned i = 0; i < info->dlpi_phnum; i++) {
-        const ElfW(Phdr) &ph = info->dlpi_phdr[i];
-        if (ph.p_type != PT_LOAD || ph.p_filesz == 0)
-            continue;
-        /* Not all of what the header says comes from the file was mapped:
-         * some loaders take such a header without a word. */
-        if (ph.p_filesz > ph.p_memsz)
-            platform_trial_end(platform_trial_report, info->dlpi_name, 3);
-        uintptr_t start = (info->dlpi_addr + ph.p_vaddr) & ~(page - 1);
-        uintptr_t end = info->dlpi_addr + ph.p_vaddr + ph.p_filesz;
-        /* An execute-only segment is read all the same: the child is
-         * thrown away. */
-        if (!(ph.p_flags & PF_R))
-            mprotect((void *)start, end - start, PROT_READ | PROT_EXEC);
-        for (uintptr_t at = start; at < end; at += page)
-            (void)*(volatile const unsigned char *)at;
-    }
-    return 0;
-}
-
-/* A fault in the trial: the file mapped where it struck goes to the parent,
- * then the fault strikes again, the handler gone, and ends the child. Only
- * calls safe in a signal handler. */
-static void platform_trial_fault(int, siginfo_t *info, void *)
-{
-    uintptr_t at = (uintptr_t)info->si_addr;
+    out[0] = '\0';
     int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return;
@@ -227,8 +202,9 @@ static void platform_trial_fault(int, siginfo_t *info, void *)
                 end = end * 16 + (uintptr_t)(*p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10);
             char *path = (char *)memchr(line, '/', (size_t)(nl - line));
             if (at >= start && at < end && path) {
-                ssize_t w = write(platform_trial_report, path, (size_t)(nl - path + 1));
-                (void)w;
+                size_t n = (size_t)(nl - path) < size - 1 ? (size_t)(nl - path) : size - 1;
+                memcpy(out, path, n);
+                out[n] = '\0';
                 close(fd);
                 return;
             }
@@ -243,180 +219,143 @@ static void platform_trial_fault(int, siginfo_t *info, void *)
     close(fd);
 }
 
-/* The child: never returns. Its status says how the trial went; what the
- * loader said when it refused the library goes to the parent on report. */
-[[noreturn]] static void platform_trial_child(const char *soname, int report, pid_t parent,
-                                              const sigset_t *mask)
+static void platform_guard_fault(int sig, siginfo_t *info, void *)
 {
-    /* Ends with the tool, even when the tool is killed. */
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent)
-        _exit(2);
-    /* A stop request to the terminal's whole group ends the child quietly:
-     * the tool's own handler prints the signal line once. One the tool
-     * ignores (a hang-up under nohup) the child ignores too. */
-    for (int sig : platform_stop_signals) {
-        struct sigaction now;
-        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
-            signal(sig, SIG_DFL);
-    }
-    sigprocmask(SIG_SETMASK, mask, nullptr);
-    /* What the library or a crashing loader prints is not the tool's. */
-    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    for (int fd = 0; fd <= 2 && null >= 0; fd++)
-        dup2(null, fd);
-    platform_trial_report = report;
-    struct sigaction fault = {};
-    fault.sa_sigaction = platform_trial_fault;
-    fault.sa_flags = SA_SIGINFO | SA_RESETHAND;
-    sigaction(SIGBUS, &fault, nullptr);
-    sigaction(SIGSEGV, &fault, nullptr);
-    PlatformObjects seen = {};
-    dl_iterate_phdr(platform_note_object, &seen);
-    if (!dlopen(soname, RTLD_NOW | RTLD_LOCAL)) {
-        const char *why = dlerror();
-        platform_trial_end(report, why ? why : soname, 1);
-    }
-    dl_iterate_phdr(platform_read_object, &seen);
-    /* _exit: neither the tool's exit handlers nor its stdio buffers are the
-     * child's to run or flush. */
-    _exit(0);
-}
-
-/* Keeps the last whole line the child sent. */
-static void platform_trial_take(char *last, size_t size, char *pending, size_t *len, const char *data,
-                                size_t n)
-{
-    for (size_t i = 0; i < n; i++) {
-        if (data[i] == '\n') {
-            pending[*len] = '\0';
-            snprintf(last, size, "%s", pending);
-            *len = 0;
-        } else if (*len + 1 < PATH_MAX + 64) {
-            pending[(*len)++] = data[i];
-        }
+    /* Just after the guard was lifted: the fault strikes again, handled as
+     * the tool had it. */
+    if (!platform_guarded)
+        return;
+    char object[PATH_MAX];
+    object[0] = '\0';
+    /* Only a fault the processor raised has an address. */
+    if (info->si_code > 0 && sig != SIGABRT)
+        platform_mapped_file((uintptr_t)info->si_addr, object, sizeof object);
+    for (size_t i = 0; i < PLATFORM_FAULTS; i++) {
+        if (platform_fault_signals[i] == sig)
+            platform_guard_end(object, platform_fault_names[i], " while it was opened");
     }
 }
 
-/* Lets the loader try the library in a child: 0 when it loaded and every
- * page could be read, -1 with what went wrong in reason. A stop request
- * (any of the tool's handled signals) or the bound ends the wait and the
- * child. */
-static int platform_lib_trial(const char *soname, char *reason, size_t size)
+static void platform_guard_stop(int sig)
 {
-    int pipefd[2];
-    if (pipe2(pipefd, O_CLOEXEC) != 0) {
-        snprintf(reason, size, "trial load not started: %s", strerror(errno));
-        return -1;
+    /* The tool's own handler first: its signal line, its stop flag. */
+    for (size_t i = 0; i < PLATFORM_STOPS; i++) {
+        const struct sigaction &own = platform_guard.stop[i];
+        if (platform_stop_signals[i] == sig && !(own.sa_flags & SA_SIGINFO) && own.sa_handler != SIG_DFL &&
+            own.sa_handler != SIG_IGN)
+            own.sa_handler(sig);
     }
-    /* Blocked from here to the wait, which lets them in atomically: a stop
-     * request that arrives before the wait begins still ends it. */
-    sigset_t stops, saved;
-    sigemptyset(&stops);
-    for (int sig : platform_stop_signals)
-        sigaddset(&stops, sig);
-    sigprocmask(SIG_BLOCK, &stops, &saved);
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(pipefd[0]);
-        platform_trial_child(soname, pipefd[1], parent, &saved);
+    if (platform_guarded)
+        platform_guard_end("", "stopped", " while it was opened");
+}
+
+static void platform_guard_timeout(int)
+{
+    if (platform_guarded)
+        platform_guard_end("", "not opened within 10 s", "");
+}
+
+/* A constructor that calls exit() would end the tool with the status it
+ * chose, 0 included, and a script would read a pass. */
+static void platform_guard_exit(void)
+{
+    if (platform_guarded)
+        platform_guard_end("", "exit() called", " while it was opened");
+}
+
+static void platform_guard_on(void)
+{
+    static bool exit_caught;
+    if (!exit_caught)
+        exit_caught = atexit(platform_guard_exit) == 0;
+    /* A stack overflow in a constructor leaves no stack for the handler. */
+    static char alternate[64 * 1024];
+    stack_t stack = {};
+    stack.ss_sp = alternate;
+    stack.ss_size = sizeof alternate;
+    sigaltstack(&stack, &platform_guard.stack);
+    struct sigaction act = {};
+    sigfillset(&act.sa_mask);
+    act.sa_sigaction = platform_guard_fault;
+    act.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+    for (size_t i = 0; i < PLATFORM_FAULTS; i++)
+        sigaction(platform_fault_signals[i], &act, &platform_guard.fault[i]);
+    act.sa_handler = platform_guard_stop;
+    act.sa_flags = SA_ONSTACK;
+    for (size_t i = 0; i < PLATFORM_STOPS; i++) {
+        sigaction(platform_stop_signals[i], &act, &platform_guard.stop[i]);
+        /* One the tool ignores (a hang-up under nohup) stays ignored. */
+        if (platform_guard.stop[i].sa_handler == SIG_IGN)
+            sigaction(platform_stop_signals[i], &platform_guard.stop[i], nullptr);
     }
-    int fork_errno = errno;
-    close(pipefd[1]);
-    if (pid < 0) {
-        sigprocmask(SIG_SETMASK, &saved, nullptr);
-        close(pipefd[0]);
-        snprintf(reason, size, "trial load not started: %s", strerror(fork_errno));
-        return -1;
+    act.sa_handler = platform_guard_timeout;
+    sigaction(SIGALRM, &act, &platform_guard.alarm);
+    platform_guarded = 1;
+    platform_guard.alarm_left = alarm(PLATFORM_OPEN_SEC);
+}
+
+static void platform_guard_off(void)
+{
+    alarm(platform_guard.alarm_left);
+    platform_guarded = 0;
+    sigaction(SIGALRM, &platform_guard.alarm, nullptr);
+    for (size_t i = 0; i < PLATFORM_STOPS; i++)
+        sigaction(platform_stop_signals[i], &platform_guard.stop[i], nullptr);
+    for (size_t i = 0; i < PLATFORM_FAULTS; i++)
+        sigaction(platform_fault_signals[i], &platform_guard.fault[i], nullptr);
+    sigaltstack(&platform_guard.stack, nullptr);
+}
+
+/* The objects mapped before the open, known by their program headers, and
+ * the first new one found unfit. */
+typedef struct PlatformObjects {
+    const void *phdr[256];
+    size_t count;
+    const char *object;
+    const char *fault;
+} PlatformObjects;
+
+static int platform_note_object(struct dl_phdr_info *info, size_t, void *data)
+{
+    PlatformObjects *seen = (PlatformObjects *)data;
+    /* One not noted is checked like a new one, which does no harm. */
+    if (seen->count < sizeof seen->phdr / sizeof seen->phdr[0])
+        seen->phdr[seen->count++] = info->dlpi_phdr;
+    return 0;
+}
+
+/* A file shorter than the segments the loader mapped from it faults where
+ * the lost part is first touched, which may be a call the module makes long
+ * after the open: a stat against the program headers finds it before any. */
+static int platform_check_object(struct dl_phdr_info *info, size_t, void *data)
+{
+    PlatformObjects *seen = (PlatformObjects *)data;
+    for (size_t i = 0; i < seen->count; i++) {
+        if (seen->phdr[i] == info->dlpi_phdr)
+            return 0;
     }
-    char last[PATH_MAX + 64] = "";
-    char pending[PATH_MAX + 64];
-    size_t pending_len = 0;
-    uint64_t deadline = OSA_clockMsec() + PLATFORM_TRIAL_MSEC;
-    /* The child's end wakes the wait at once where the kernel gives one
-     * (Linux 5.3); otherwise the pipe's end does, and the reaping that
-     * follows it is awaited a tenth of a millisecond at a time. The child
-     * sends at most one short line, which waits in the pipe. */
-    int pidfd = -1;
-#ifdef SYS_pidfd_open
-    pidfd = (int)syscall(SYS_pidfd_open, pid, 0);
-#endif
-    const bool by_pidfd = pidfd >= 0;
-    int status = 0, reaped = 0, stopped = 0, open_pipe = !by_pidfd;
-    for (;;) {
-        pid_t w = waitpid(pid, &status, WNOHANG);
-        if (w == pid) {
-            reaped = 1;
-            break;
-        }
-        uint64_t now = OSA_clockMsec();
-        if (w < 0 || now >= deadline)
-            break;
-        uint64_t left = deadline - now;
-        struct pollfd p = {by_pidfd ? pidfd : open_pipe ? pipefd[0] : -1, POLLIN, 0};
-        long usec = by_pidfd || open_pipe ? 100000 : 100;
-        if (left * 1000 < (uint64_t)usec)
-            usec = (long)(left * 1000);
-        struct timespec slice = {0, usec * 1000};
-        int n = ppoll(&p, 1, &slice, &saved);
-        if (n < 0 && errno == EINTR) {
-            stopped = 1;
-            break;
-        }
-        if (n > 0 && !by_pidfd) {
-            char buf[512];
-            ssize_t got = read(pipefd[0], buf, sizeof buf);
-            if (got > 0)
-                platform_trial_take(last, sizeof last, pending, &pending_len, buf, (size_t)got);
-            else if (got == 0 || errno != EINTR)
-                open_pipe = 0;
-        }
-    }
-    if (by_pidfd)
-        close(pidfd);
-    int killed = !reaped;
-    if (killed) {
-        kill(pid, SIGKILL);
-        /* Bounded too: a child stuck in the kernel (a dead mount) is left
-         * behind rather than waited for. */
-        for (int i = 0; i < 500 && !reaped; i++) {
-            reaped = waitpid(pid, &status, WNOHANG) == pid;
-            if (!reaped)
-                usleep(2000);
-        }
-    }
-    sigprocmask(SIG_SETMASK, &saved, nullptr);
-    if (reaped && (open_pipe || by_pidfd)) {
-        /* Whatever the child sent before it ended is there now. */
-        fcntl(pipefd[0], F_SETFL, O_NONBLOCK);
-        char buf[512];
-        ssize_t got;
-        while ((got = read(pipefd[0], buf, sizeof buf)) > 0)
-            platform_trial_take(last, sizeof last, pending, &pending_len, buf, (size_t)got);
-    }
-    close(pipefd[0]);
-    if (stopped) {
-        snprintf(reason, size, "trial load stopped");
-        return -1;
-    }
-    if (killed || !reaped) {
-        snprintf(reason, size, "trial load not finished within %d s", PLATFORM_TRIAL_MSEC / 1000);
-        return -1;
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    if (!info->dlpi_name[0])
         return 0;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 1 && last[0])
-        snprintf(reason, size, "%s", last);
-    else if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
-        snprintf(reason, size, "%s: a segment larger in the file than in memory", last);
-    else if (WIFSIGNALED(status) && last[0])
-        snprintf(reason, size, "%s: %s in a trial load", last, strsignal(WTERMSIG(status)));
-    else if (WIFSIGNALED(status))
-        snprintf(reason, size, "%s in a trial load", strsignal(WTERMSIG(status)));
-    else
-        snprintf(reason, size, "trial load ended with status %d", WEXITSTATUS(status));
-    return -1;
+    struct stat st;
+    seen->object = info->dlpi_name;
+    if (stat(info->dlpi_name, &st) != 0) {
+        seen->fault = "its file is gone";
+        return 1;
+    }
+    for (unsigned i = 0; i < info->dlpi_phnum; i++) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD)
+            continue;
+        /* Not all of what the header says comes from the file was mapped:
+         * some loaders take such a header without a word. */
+        if (ph.p_filesz > ph.p_memsz)
+            seen->fault = "a segment larger in the file than in memory";
+        else if (ph.p_offset > (uint64_t)st.st_size || ph.p_filesz > (uint64_t)st.st_size - ph.p_offset)
+            seen->fault = "file shorter than its loaded segments";
+        if (seen->fault)
+            return 1;
+    }
+    return 0;
 }
 
 /* Whether the library is mapped already (linked into the tool, as the
@@ -438,16 +377,31 @@ static int platform_lib_open(PlatformLib *lib, size_t index)
         if (dl_iterate_phdr(platform_is_mapped, (void *)lib->soname))
             handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
         if (!handle) {
-            char reason[PATH_MAX + 128];
-            if (platform_lib_trial(lib->soname, reason, sizeof reason) != 0) {
-                report_error("cannot load platform library %s: %s\n", lib->soname, reason);
+            int n = REPORT_ERROR_HEAD(platform_guard_head, sizeof platform_guard_head);
+            if (n > 0 && (size_t)n < sizeof platform_guard_head)
+                snprintf(platform_guard_head + n, sizeof platform_guard_head - (size_t)n,
+                         "cannot load platform library %s: ", lib->soname);
+            /* What the tool printed so far is not lost if the guard ends it. */
+            fflush(stdout);
+            PlatformObjects seen = {};
+            dl_iterate_phdr(platform_note_object, &seen);
+            platform_guard_on();
+            handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL);
+            if (handle)
+                dl_iterate_phdr(platform_check_object, &seen);
+            platform_guard_off();
+            if (!handle) {
+                report_error("cannot load platform library %s: %s\n", lib->soname, dlerror());
                 return -1;
             }
-            handle = dlopen(lib->soname, RTLD_NOW | RTLD_LOCAL);
-        }
-        if (!handle) {
-            report_error("cannot load platform library %s: %s\n", lib->soname, dlerror());
-            return -1;
+            /* Ended at once: a close, or the exit's, would run its
+             * destructors, code from the very file found unfit. */
+            if (seen.fault) {
+                report_error("cannot load platform library %s: %s: %s\n", lib->soname, seen.object,
+                             seen.fault);
+                fflush(stdout);
+                _exit(PLATFORM_LOAD_FAILED);
+            }
         }
         lib->handle = handle;
     }
@@ -485,7 +439,7 @@ int platform_call_open(const char *name)
 template <typename Call> static Call platform_call(PlatformLib *lib, int index, Call)
 {
     if (!lib->entries[index] && platform_lib_open(lib, (size_t)index) != 0)
-        exit(-1);
+        exit(PLATFORM_LOAD_FAILED);
     return reinterpret_cast<Call>(lib->entries[index]);
 }
 

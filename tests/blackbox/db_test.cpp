@@ -386,7 +386,8 @@ TEST(DbExecute, AStatementFileLineHoldingANulByteIsNotRunAndNamed)
     EXPECT_EQ(r.out, std::string(kCvdbLine) + "3\nftp|21\ntftp|69\n");
     const std::string error = " ERROR  (cv_db|db_execute_file|N): " + file + ": line ";
     EXPECT_EQ(without_line_numbers(r.err), error + "2 holds a NUL byte, not run. \n" + error +
-                                               "3 holds a NUL byte, not run. \n");
+                                               "3 holds a NUL byte, not run. \n" + error +
+                                               "5 begins with a NUL byte, the file is not read past it. \n");
 }
 
 // A statement file that is a FIFO waits for its writer and its lines as

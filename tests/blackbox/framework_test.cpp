@@ -148,6 +148,12 @@ TEST(Framework, MissingDefaultDatabasesAreRestoredAndExistingOnesKept)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "damaged\nrestored\n");
 
+    // A link to nothing is neither followed nor taken for a restored file.
+    r = cam.run("ln -s gone.db /mnt/nand/cvdb.db; debug -M nosuch\n"
+                "readlink /mnt/nand/cvdb.db; ls -A /mnt/nand\n");
+    EXPECT_EQ(r.out, "gone.db\ncvdb.db\n");
+    EXPECT_EQ(without_line_numbers(r.err),
+              " ERROR  (test|restore_database|N): /mnt/nand/cvdb.db is a link to nothing, not restored\n");
 }
 
 TEST(Framework, ACopyAnotherStartPutInPlaceMeanwhileIsNeverReplaced)

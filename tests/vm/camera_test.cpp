@@ -54,6 +54,7 @@ protected:
         insert_cards({});
         cam_->option("--no-lib", "libcvptz.so");
         cam_->option("--lib", "libcvwifi.so=/dev/null");
+        cam_->set_state("ctor.so", read_whole_file(CAMSIM_CVSYS_CTOR));
         start("readlink /bin/sh > $CAMSIM_DIR/shell\n"
               "grep -c '^cpu[0-9]' /proc/stat > $CAMSIM_DIR/cpus\n"
               "run_case usage debug\n"
@@ -93,6 +94,12 @@ protected:
               "mkdir /usr/lib/tls; head -c $(($(wc -c < /tmp/whole.so) / 2)) /tmp/whole.so > /usr/lib/tls/libcvdb.so\n"
               "run_case db_cut_tls debug -M db -t\n"
               "rm -r /usr/lib/tls\n"
+              // A system library whose constructor exits, crashes, or has a
+              // side effect that must happen once.
+              "cp /usr/lib/libcvsys.so /tmp/sys.so; cp $CAMSIM_DIR/ctor.so /usr/lib/libcvsys.so\n"
+              "for c in exit0 exit3 crash; do run_case ctor_$c env CAMSIM_CTOR=$c debug -M motor -s 5; done\n"
+              "rm $CAMSIM_DIR/ctor.log; run_case ctor_once debug -M motor -s 5\n"
+              "cp /tmp/sys.so /usr/lib/libcvsys.so\n"
               "umount /mnt/nand && rmdir /mnt/nand\n"
               "run_case no_flash debug -M gpio -w 1 -d 1\n");
     }
@@ -146,9 +153,20 @@ TEST_F(VmCamera, HelpNeverStopsOnAMissingLibraryAndACutLibraryIsNamedSo)
         CamsimResult r = cam_->case_result(at.empty() ? "db_cut" : "db_cut_tls");
         EXPECT_EQ(r.out, "") << at;
         EXPECT_EQ(without_line_numbers(r.err),
-                  kCannotLoad + "libcvdb.so: /usr/lib/" + at + "libcvdb.so: Bus error in a trial load\n");
-        EXPECT_EQ(r.status, 255) << at;
+                  kCannotLoad + "libcvdb.so: /usr/lib/" + at + "libcvdb.so: Bus error while it was opened\n");
+        EXPECT_EQ(r.status, 127) << at;
     }
+    for (const std::string c : {"exit0", "exit3", "crash"}) {
+        CamsimResult r = cam_->case_result("ctor_" + c);
+        EXPECT_EQ(r.out, "") << c;
+        EXPECT_EQ(without_line_numbers(r.err),
+                  kCannotLoad + "libcvsys.so: " +
+                      (c == "crash" ? "Segmentation fault" : "exit() called") + " while it was opened\n")
+            << c;
+        EXPECT_EQ(r.status, 127) << c;
+    }
+    EXPECT_EQ(cam_->case_result("ctor_once").status, 0);
+    EXPECT_EQ(cam_->read_file("ctor.log"), "constructor\n");
 }
 
 TEST_F(VmCamera, TheFlashHasTheCamerasPartitionsAndTheScanSaysWhatItCouldNotAsk)
@@ -265,11 +283,11 @@ TEST_F(VmCamera, LibraryLeftOutOrReplacedIsTheOneTheToolLoadsFromUsrLib)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(without_line_numbers(r.err),
               kCannotLoad + "libcvptz.so: libcvptz.so: cannot open shared object file: No such file or directory\n");
-    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.status, 127);
     r = cam_->case_result("empty_wifi_lib");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(without_line_numbers(r.err), kCannotLoad + "libcvwifi.so: /usr/lib/libcvwifi.so: file too short\n");
-    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.status, 127);
 }
 
 } // namespace

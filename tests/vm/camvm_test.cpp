@@ -527,7 +527,13 @@ TEST(VmCampaign, ChecksFindWhatACutLost)
         "printf '6 DCIM/a.mp4 aa\\n7 setup.txt bb\\n' > sums; printf '6 DCIM/a.mp4 ab\\n7 setup.txt bb\\n' > files\n"
         "echo '# a clip changed'; pc_check_clips sums files; echo\n"
         "printf 'powercut: done 1\\npowercut: done 2\\n' > none.out; : > none.err\n"
-        "echo '# no tool output'; pc_check_worked ir none.out none.err\n";
+        "echo '# no tool output'; pc_check_worked ir none.out none.err\n"
+        "printf 'powercut: start\\n' > hang.out\n"
+        "echo '# nothing shown before the cut'; pc_check_worked sd-format hang.out none.err\n"
+        "printf '\\033[1;32mCreate cpu log: /mnt/nand/cpu.log\\n' > first.out\n"
+        "echo '# no run finished'; pc_check_worked cpu first.out none.err\n"
+        "mkdir a; : > a/before.list; printf 'powercut: done 1\\nGPIO read id = 1, data = 0\\n' > gpio.out\n"
+        "echo '# a restore shown, cvdb.db missing before the next start'; pc_check_restored a gpio.out\n";
     std::string out;
     EXPECT_EQ(with_campaign_lib(cam, script, &out), 1 << 8);
     EXPECT_EQ(out,
@@ -543,7 +549,14 @@ TEST(VmCampaign, ChecksFindWhatACutLost)
               "DCIM/a.mp4 \n"
               "# no tool output\n"
               "error: 2 runs of the workload ended, the tool's output shows 0 of its lines /IR-cut result: success/, "
-              "not 2\n");
+              "not 2\n"
+              "# nothing shown before the cut\n"
+              "error: the workload showed none of the tool's output before the cut\n"
+              "# no run finished\n"
+              "error: no run of the workload finished before the cut\n"
+              "# a restore shown, cvdb.db missing before the next start\n"
+              "damage db-whole: the run had shown its line after the restore, cvdb.db is missing before the next "
+              "start\n");
 }
 
 } // namespace

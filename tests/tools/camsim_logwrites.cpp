@@ -16,8 +16,9 @@
 //                                            before the point, or missing
 //   camsim_logwrites hold DIR TEXT... -- COMMAND [ARG...]
 //                                            runs COMMAND and what it starts;
-//                                            every write of theirs to fds 0-2
-//                                            is appended to DIR/shown, and
+//                                            every write of theirs to this
+//                                            program's output or error is
+//                                            appended to DIR/shown, and
 //                                            one holding a TEXT is held
 //                                            before it is made: DIR/hold.N
 //                                            gets the length of DIR/shown
@@ -224,6 +225,21 @@ ssize_t written_text(pid_t pid, const Syscall &call, char *buf, size_t cap)
     return process_vm_readv(pid, &local, 1, &remote, 1, 0);
 }
 
+// Whether fd of the process is this program's own output or error: a
+// write to a pipe of the shell's ($(...)) shows nothing.
+int shows(pid_t pid, int fd)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/fd/%d", (int)pid, fd);
+    struct stat theirs, ours;
+    if (stat(path, &theirs) != 0)
+        return 0;
+    for (int own = 1; own <= 2; own++)
+        if (fstat(own, &ours) == 0 && ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino)
+            return 1;
+    return 0;
+}
+
 // Appends to a file of the shared directory; returns its length after.
 long append_to(const char *path, const char *data, size_t len)
 {
@@ -313,7 +329,8 @@ int hold_writes(const char *dir, char **texts, int count, char **command)
         }
         int signal = 0;
         Syscall call;
-        if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_SECCOMP << 8)) && syscall_of(pid, &call) == 0) {
+        if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_SECCOMP << 8)) && syscall_of(pid, &call) == 0 &&
+            shows(pid, (int)call.arg[0])) {
             ssize_t n = written_text(pid, call, buf, sizeof buf - 1);
             if (n > 0) {
                 long shown = append_to(shown_path, buf, (size_t)n);

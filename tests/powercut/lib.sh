@@ -70,7 +70,7 @@ pc_window() {
 # the shell's: a run that exited stands for all it did.
 pc_held_lines() {
     case "$1" in
-    ir) echo 'IR-cut result' ;;
+    ir) echo 'use time:' ;; # the result's last line: its lines go out one write each
     db) printf '%s\n' 'End execute' 'powercut: done' ;;
     restore) echo 'GPIO read id' ;;
     cpu) printf '%s\n' 'CPU:' 'Average:' ;;

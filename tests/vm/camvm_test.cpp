@@ -153,7 +153,7 @@ TEST(VmPowerCut, CutKillsTheEmulatorWith137AndTheNextBootFindsWhatTheDevicesHad)
     Camsim cam(Sandbox::vm);
     insert_card(cam, "card.img", 64);
     CutAndAfter r = cut_then_boot(cam, cam.scratch() + "/card.img", "written",
-                                  "echo flash-data > /mnt/nand/kept\n"
+                                  "echo flash-data > /mnt/nand/kept; sync\n"
                                   "echo card-data | dd of=/dev/mmcblk0 bs=512 seek=100 conv=fsync 2>/dev/null\n"
                                   "echo written; exec sleep 600\n",
                                   "cat /mnt/nand/kept; dd if=/dev/mmcblk0 bs=512 skip=100 count=1 2>/dev/null | head -n 1\n");
@@ -527,13 +527,13 @@ TEST(VmCampaign, ChecksFindWhatACutLost)
         "printf '6 DCIM/a.mp4 aa\\n7 setup.txt bb\\n' > sums; printf '6 DCIM/a.mp4 ab\\n7 setup.txt bb\\n' > files\n"
         "echo '# a clip changed'; pc_check_clips sums files; echo\n"
         "printf 'powercut: done 1\\npowercut: done 2\\n' > none.out; : > none.err\n"
+        "mkdir a; : > a/before.list; printf 'powercut: done 1\\nGPIO read id = 1, data = 0\\n' > gpio.out\n"
+        "echo '# a restore shown, cvdb.db missing before the next start'; pc_check_restored a gpio.out\n"
         "echo '# no tool output'; pc_check_worked ir none.out none.err\n"
         "printf 'powercut: start\\n' > hang.out\n"
         "echo '# nothing shown before the cut'; pc_check_worked sd-format hang.out none.err\n"
         "printf '\\033[1;32mCreate cpu log: /mnt/nand/cpu.log\\n' > first.out\n"
-        "echo '# no run finished'; pc_check_worked cpu first.out none.err\n"
-        "mkdir a; : > a/before.list; printf 'powercut: done 1\\nGPIO read id = 1, data = 0\\n' > gpio.out\n"
-        "echo '# a restore shown, cvdb.db missing before the next start'; pc_check_restored a gpio.out\n";
+        "echo '# no run finished'; pc_check_worked cpu first.out none.err\n";
     std::string out;
     EXPECT_EQ(with_campaign_lib(cam, script, &out), 1 << 8);
     EXPECT_EQ(out,
@@ -547,16 +547,16 @@ TEST(VmCampaign, ChecksFindWhatACutLost)
               "damage db-commits: the table holds 1100 rows: part of a transaction of 250\n"
               "# a clip changed\n"
               "DCIM/a.mp4 \n"
+              "# a restore shown, cvdb.db missing before the next start\n"
+              "damage db-whole: the run had shown its line after the restore, cvdb.db is missing before the next "
+              "start\n"
               "# no tool output\n"
               "error: 2 runs of the workload ended, the tool's output shows 0 of its lines /IR-cut result: success/, "
               "not 2\n"
               "# nothing shown before the cut\n"
               "error: the workload showed none of the tool's output before the cut\n"
               "# no run finished\n"
-              "error: no run of the workload finished before the cut\n"
-              "# a restore shown, cvdb.db missing before the next start\n"
-              "damage db-whole: the run had shown its line after the restore, cvdb.db is missing before the next "
-              "start\n");
+              "error: no run of the workload finished before the cut\n");
 }
 
 } // namespace

@@ -591,7 +591,7 @@ pc_check_fill_files() {
 # checked are the cut's and one for each line held; "powercut: state MD5"
 # names each by its content (flash and card).
 pc_trial() {
-    local workload=$1 seed=$2 keep=${3:-0} dir rc images=() opt_app=() findings held=() text watcher s n
+    local workload=$1 seed=$2 keep=${3:-0} dir rc images=() opt_app=() findings found held=() text watcher s n
     [ -n "$(pc_window "$workload")" ] || { pc_error "no workload $workload (${pc_workloads[*]})"; return 2; }
     pc_cut_plan "$workload" "$seed"
     echo "powercut: $workload seed $seed, cut after $pc_cut_words (replay: tests/powercut/trial $workload $seed)"
@@ -644,9 +644,10 @@ pc_trial() {
         pc_camvm --flash "$s/flash" "${images[@]}" "${opt_app[@]}" --dir "$s" \
             -- sh -c "$(pc_check_script "$workload" "$s")" >"$s/check.out" 2>"$s/check.err" ||
             { pc_error "the boot of ${s##*/} failed: $(tail -n 3 "$s/check.err" | tr '\n' ' ')"; return 2; }
-        findings+=$(pc_findings "$workload" "$s" | sed "s/^\(damage [a-z-]*: \)/\1${s##*/}: /")
-        findings+=${findings:+$'\n'}
-        rm -f "$s/flash/nand.img" "$s/card.img"
+        found=$(pc_findings "$workload" "$s" | sed "s/^\(damage [a-z-]*: \)/\1${s##*/}: /")
+        # A damaged state's images stay, to be booted again.
+        [ -n "$found" ] || rm -f "$s/flash/nand.img" "$s/card.img"
+        findings+=${found:+$found$'\n'}
         n=$((n + 1))
     done
     findings=$(printf '%s' "$findings" | grep .)

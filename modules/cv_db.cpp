@@ -313,7 +313,8 @@ static int db_execute_cmd(const char *sql)
     db_con_init();
     /* The line ends the option whatever became of the statement: scripts
      * wait for it. One that did not run has had its error line. */
-    (void)db_execute(sql);
+    if (db_execute(sql) == 0)
+        db_sync_directory();
     OSA_printf("End execute: '%s' \n", sql);
     db_disconnect();
     return 0;

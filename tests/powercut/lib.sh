@@ -637,7 +637,7 @@ pc_trial() {
     [ ! -f "$dir/card.img" ] || mv "$dir/card.img" "$dir/cut/card.img"
     cp "$dir/out" "$dir/cut/out"
     findings="" n=0
-    for s in "$dir/cut" $(ls -d "$dir"/line-* 2>/dev/null | sort -t- -k2n); do
+    for s in "$dir/cut" $(ls -dv "$dir"/line-* 2>/dev/null); do
         echo "powercut: state $(cat "$s/flash/nand.img" "$s/card.img" 2>/dev/null | md5sum | cut -c1-32)"
         images=()
         [ ! -f "$s/card.img" ] || images=(--card "$s/card.img")

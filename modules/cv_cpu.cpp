@@ -306,8 +306,8 @@ static int cpu_open_log(const char *path)
  * then left a log without lines the screen had shown. A sync there costs
  * one 2 KiB page program per line, a line a second at most: a 100-line
  * run wears about two erase blocks. The first failed write (a full flash,
- * a file-size limit) is reported and ends the log; the part of its line
- * that went in is taken back, so the log holds whole lines only. */
+ * a file-size limit, a failed sync) is reported and ends the log; the part
+ * of its line that went in is taken back, so the log holds whole lines only. */
 static void cpu_log_line(int *fd, const char *line)
 {
     if (*fd < 0)
@@ -317,7 +317,10 @@ static void cpu_log_line(int *fd, const char *line)
     if (len >= sizeof text)
         len = sizeof text - 1;
     off_t before = lseek(*fd, 0, SEEK_CUR);
-    if (OSA_writeAll(*fd, text, len) != 0) {
+    /* A line whose sync failed may not survive a cut: it is a failed write.
+     * A device that cannot sync (a serial line) is written to all the same. */
+    if (OSA_writeAll(*fd, text, len) != 0 ||
+        (fsync(*fd) != 0 && errno != EINVAL && errno != EROFS)) {
         int saved = errno;
         /* On a device (a serial line) there is nothing to take back, and
          * ftruncate fails harmlessly. */
@@ -327,8 +330,6 @@ static void cpu_log_line(int *fd, const char *line)
                 strerror(saved));
         close(*fd);
         *fd = -1;
-    } else {
-        fsync(*fd);
     }
 }
 

@@ -143,6 +143,15 @@ int OSA_logOpen(void)
  * another program may append at the same time (without the lock, or not
  * honouring it), and its record must stay. Each piece lands at the file's
  * end, so the offset after it tells where it went. */
+static void osa_log_take_back(off_t first, off_t end, int one_run, const char *what)
+{
+    struct stat st;
+    if (!one_run || fstat(g_osa_log.fd, &st) != 0 || st.st_size != end ||
+        ftruncate(g_osa_log.fd, first) != 0)
+        report_error("%s: %s record is left at byte %lld\n", g_osa_log.path, what,
+                     (long long)first);
+}
+
 static int osa_log_append(const void *data, uint32_t length)
 {
     const char *p = (const char *)data;
@@ -156,11 +165,8 @@ static int osa_log_append(const void *data, uint32_t length)
             continue;
         if (n <= 0) {
             int saved = n == 0 ? ENOSPC : errno;
-            struct stat st;
-            if (written > 0 && (!one_run || fstat(g_osa_log.fd, &st) != 0 || st.st_size != end ||
-                               ftruncate(g_osa_log.fd, first) != 0))
-                report_error("%s: a cut record is left at byte %lld\n", g_osa_log.path,
-                             (long long)first);
+            if (written > 0)
+                osa_log_take_back(first, end, one_run, "a cut");
             errno = saved;
             perror("write log");
             return -1;
@@ -175,7 +181,16 @@ static int osa_log_append(const void *data, uint32_t length)
         p += n;
         left -= (size_t)n;
     }
-    fsync(g_osa_log.fd);
+    /* A record whose sync failed (JFFS2 answers EIO after a failed page
+     * program) may be gone after a power cut: it is no record kept, and
+     * is taken back like a cut one so that it cannot come back later. */
+    if (fsync(g_osa_log.fd) != 0) {
+        int saved = errno;
+        osa_log_take_back(first, end, one_run, "an unsynced");
+        errno = saved;
+        perror("sync log");
+        return -1;
+    }
     return 0;
 }
 

@@ -5,10 +5,20 @@
 # card images, starts a workload that runs on until the power goes, cuts
 # the power at a moment drawn from the trial's seed, boots again on the same
 # images, lets the tool start as it would, and checks what the cut left.
-# The seed alone fixes the cut's moment: the same seed cuts the same
-# workload at the same moment after its start again. How far the guest got
-# by then depends on the machine's load, so a replay meets the same part of
-# the workload, not always the same write.
+# The seed, mixed with the workload, fixes the cut's moment as a share of
+# the workload's own pace: a looping workload's cut falls that share of two
+# run lengths after its first run ended (the guest times the run on its
+# own clock and arms the cut), a card workload's that share of its window
+# after its tool started. A loaded machine then cuts inside the runs too;
+# which write a replay meets still depends on the load.
+#
+# Besides the cut, each line shown that stands for something kept is
+# checked at the instant it is written: the workload runs under a tracer
+# in the guest (camsim_logwrites hold) that holds the write of such a line
+# until the host has copied the flash and card images. The nandsim writes
+# each program through to the image before the chip reports it done, so
+# the copy is the chip's state at that instant. Each copy is booted and
+# checked as a cut's state would be, against what was shown up to the line.
 #
 # The card's workloads are also run once with every write the card
 # completes recorded (the kernel's dm-log-writes target between the card
@@ -41,20 +51,32 @@ pc_card_mb=64
 # The log disk of the recorded runs: room for every write with its header.
 pc_log_mb=256
 
-# Each workload's window in milliseconds: the cut falls in [0, window)
-# after the command started. The looping workloads go on until the cut; the
-# card's run once and then wait, so that cuts also fall after they reported
-# (the repair writes in its first second or so).
+# A card workload's window in milliseconds: its cut falls in [0, window)
+# after its tool started. The card's workloads run once and then wait, so
+# that cuts also fall after they reported (the repair writes in its first
+# second or so). A looping workload's window is two of its runs.
 pc_window() {
     case "$1" in
-    ir) echo 6000 ;;
-    db) echo 12000 ;;
-    restore) echo 9000 ;;
-    cpu) echo 10000 ;;
+    ir | db | restore | cpu) echo loop ;;
     sd-format) echo 16000 ;;
     sd-fill) echo 12000 ;;
     sd-repair) echo 2500 ;;
     sd-speed) echo 30000 ;;
+    esac
+}
+
+# The lines shown for something kept, one a line: each is held for a copy
+# of the flash and card at the instant it is written. "powercut: done" is
+# the shell's: a run that exited stands for all it did.
+pc_held_lines() {
+    case "$1" in
+    ir) echo 'use time:' ;; # the result's last line: its lines go out one write each
+    db) printf '%s\n' 'End execute' 'powercut: done' ;;
+    restore) echo 'GPIO read id' ;;
+    cpu) printf '%s\n' 'CPU:' 'Average:' ;;
+    sd-fill) printf '%s\n' 'Create total' 'powercut: done' ;;
+    sd-repair) printf '%s\n' 'success!' 'powercut: done' ;;
+    sd-*) echo 'powercut: done' ;;
     esac
 }
 
@@ -121,13 +143,28 @@ pc_stop() {
     exit $((128 + $(kill -l "$1")))
 }
 
-# The cut's moment in seconds (three decimals) for a workload and a seed.
-pc_cut_moment() {
-    local window_ms r
-    window_ms=$(pc_window "$1")
-    RANDOM=$2
-    r=$(((RANDOM << 15 | RANDOM) % window_ms))
-    printf '%d.%03d\n' $((r / 1000)) $((r % 1000))
+# The cut's share of the workload's window in thousandths, for a workload
+# and a seed: the workload's name is mixed in, so that one seed cuts each
+# workload at a moment of its own.
+pc_cut_share() {
+    RANDOM=$((($2 ^ $(printf '%s' "$1" | cksum | cut -d' ' -f1)) & 0x7fffffff))
+    echo $(((RANDOM << 15 | RANDOM) % 1000))
+}
+
+# pc_cut_plan WORKLOAD SEED: sets pc_cut_share, pc_cut_on (camvm's
+# --cut-on) and pc_cut_words (for the trial's line).
+pc_cut_plan() {
+    local window ms
+    pc_cut_share=$(pc_cut_share "$1" "$2")
+    window=$(pc_window "$1")
+    if [ "$window" = loop ]; then
+        pc_cut_on="powercut: cut"
+        pc_cut_words="$(printf '%d.%03d' $((pc_cut_share * 2 / 1000)) $((pc_cut_share * 2 % 1000))) run lengths after the first run"
+    else
+        ms=$((pc_cut_share * window / 1000))
+        pc_cut_on="powercut: start+$(printf '%d.%03d' $((ms / 1000)) $((ms % 1000)))"
+        pc_cut_words="${pc_cut_on#*+} s after the tool started"
+    fi
 }
 
 # ---- what the trials share, made once per work directory ----
@@ -250,31 +287,46 @@ pc_damage_card() {
 
 # ---- the workloads, as the guest's shell runs them ----
 
-# pc_workload_script WORKLOAD DIR: the first boot's command. DIR is the
-# trial's directory, shared with the guest. Lines "powercut: done N" say
-# that a run exited after printing its result.
+# pc_workload_script WORKLOAD DIR SHARE: the first boot's command. DIR is
+# the trial's directory, shared with the guest. Lines "powercut: done N"
+# say that a run exited after printing its result. A looping workload
+# times its first run on the guest's clock and prints "powercut: cut"
+# SHARE thousandths of two such runs after it; a first run that does not
+# end (a hang) has it after pc_first_run_limit seconds. A card workload
+# prints "powercut: start" as its tool starts.
+pc_first_run_limit=120
 pc_workload_script() {
-    local dir=$2
+    local dir=$2 body
     case "$1" in
-    ir)
-        echo 'i=0; while :; do debug -M ir -t 1 -d 1; i=$((i + 1)); echo "powercut: done $i"; done' ;;
+    ir) body='debug -M ir -t 1 -d 1' ;;
     db)
         echo "debug -M db -e 'create table if not exists pc(run integer, n integer, pad blob)' && echo 'powercut: created'"
-        echo "i=0; while :; do i=\$((i + 1)); sed \"s/RUN/\$i/\" $dir/inserts.sql > /tmp/pc.sql"
-        echo "debug -M db -f /tmp/pc.sql; echo \"powercut: done \$i\"; done" ;;
-    restore)
-        echo 'i=0; while :; do rm -f /mnt/nand/cvdb.db; debug -M gpio -r 1; i=$((i + 1)); echo "powercut: done $i"; done' ;;
-    cpu)
-        echo 'i=0; while :; do debug -M cpu -c 2 -d 1 -l /mnt/nand/cpu.log; i=$((i + 1)); echo "powercut: done $i"; done' ;;
-    sd-format)
-        echo 'debug -M sdmmc -f; echo "powercut: done 1"; sleep 1000' ;;
-    sd-fill)
-        echo "debug -M sdmmc -n $pc_fill_files -z 1 -F; echo 'powercut: done 1'; sleep 1000" ;;
-    sd-repair)
-        echo 'debug -M sdmmc -r; echo "powercut: done 1"; sleep 1000' ;;
-    sd-speed)
-        echo 'debug -M sdmmc -s; echo "powercut: done 1"; sleep 1000' ;;
+        body="sed \"s/RUN/\$((i + 1))/\" $dir/inserts.sql > /tmp/pc.sql; debug -M db -f /tmp/pc.sql" ;;
+    restore) body='rm -f /mnt/nand/cvdb.db; debug -M gpio -r 1' ;;
+    cpu) body='debug -M cpu -c 2 -d 1 -l /mnt/nand/cpu.log' ;;
+    sd-format) body='debug -M sdmmc -f' ;;
+    sd-fill) body="debug -M sdmmc -n $pc_fill_files -z 1 -F" ;;
+    sd-repair) body='debug -M sdmmc -r' ;;
+    sd-speed) body='debug -M sdmmc -s' ;;
     esac
+    case "$1" in
+    sd-*)
+        echo "echo 'powercut: start'; $body; echo 'powercut: done 1'; sleep 1000"
+        return ;;
+    esac
+    cat <<EOF
+up() { awk '{ printf "%d\n", \$1 * 100 }' /proc/uptime; }
+(sleep $pc_first_run_limit; echo 'powercut: cut') & guard=\$!
+t0=\$(up) i=0
+while :; do
+    $body
+    i=\$((i + 1)); echo "powercut: done \$i"
+    [ \$i = 1 ] || continue
+    kill \$guard
+    d=\$(((\$(up) - t0) * 2 * $3 / 1000))
+    (sleep \$((d / 100)).\$((d % 100 / 10))\$((d % 10)); echo 'powercut: cut') &
+done
+EOF
 }
 
 # The db runs' statements: pc_inserts rows in transactions of pc_batch, RUN
@@ -310,9 +362,13 @@ fi
 EOF
         return ;;
     esac
+    # The flash is listed as the cut left it, before the next start's
+    # restore can put a missing database back.
     cat <<EOF
 a=$dir/after
 mkdir -p \$a/nand \$a/nand2
+ls -A /mnt/nand > \$a/before.list
+$([ "$1" != restore ] || echo "[ ! -f /mnt/nand/cvdb.db ] || cp /mnt/nand/cvdb.db $dir/after/before.cvdb.db")
 $next > \$a/next.out 2>&1; echo \$? > \$a/next.status
 ls -A /mnt/nand > \$a/nand.list; ls -A /mnt/nand2 > \$a/nand2.list
 cp -a /mnt/nand/. \$a/nand/; cp -a /mnt/nand2/. \$a/nand2/
@@ -435,7 +491,8 @@ pc_check_inserts() {
     [ -f "$db" ] || return 0
     table=$(pc_sql "$db" "select count(*) from sqlite_master where name='pc'")
     if [ "$table" != 1 ]; then
-        ! grep -q '^powercut: created' "$out" || pc_damage db-kept "the table created before the cut is gone"
+        ! grep -q -e '^powercut: created' -e "^End execute: 'create table" "$out" ||
+            pc_damage db-kept "the table created before the cut is gone"
         return
     fi
     rows=$(pc_sql "$db" "select count(*) from pc")
@@ -530,15 +587,17 @@ pc_check_fill_files() {
 # ---- one trial ----
 
 # pc_trial WORKLOAD SEED [KEEP]: prints the trial's line and its findings;
-# status 0 without damage, 1 with, 2 when it could not run.
+# status 0 without damage, 1 with, 2 when it could not run. The states
+# checked are the cut's and one for each line held; "powercut: state MD5"
+# names each by its content (flash and card).
 pc_trial() {
-    local workload=$1 seed=$2 keep=${3:-0} dir cut rc images=() opt_app=() findings
+    local workload=$1 seed=$2 keep=${3:-0} dir rc images=() opt_app=() findings found held=() text watcher s n
     [ -n "$(pc_window "$workload")" ] || { pc_error "no workload $workload (${pc_workloads[*]})"; return 2; }
-    cut=$(pc_cut_moment "$workload" "$seed")
-    echo "powercut: $workload seed $seed, cut after $cut s (replay: tests/powercut/trial $workload $seed)"
+    pc_cut_plan "$workload" "$seed"
+    echo "powercut: $workload seed $seed, cut after $pc_cut_words (replay: tests/powercut/trial $workload $seed)"
     dir=$pc_work/$workload-$seed
     rm -rf "$dir"
-    mkdir -p "$dir"
+    mkdir -p "$dir/hold"
     case "$workload" in
     restore)
         (flock 9 && pc_large_defaults) 9>"$pc_work/defaults.lock" || return 2
@@ -554,21 +613,45 @@ pc_trial() {
         cp --sparse=always "$pc_work/card-files.img" "$dir/card.img"
         images=(--card "$dir/card.img") ;;
     esac
-    pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" --cut-after "$cut" \
-        -- sh -c "$(pc_workload_script "$workload" "$dir")" >"$dir/out" 2>"$dir/err"
+    while read -r text; do held+=("$text"); done < <(pc_held_lines "$workload")
+    pc_hold_watch "$dir" &
+    watcher=$!
+    pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" --cut-on "$pc_cut_on" \
+        -- camsim_logwrites hold "$dir/hold" "${held[@]}" -- \
+        sh -c "$(pc_workload_script "$workload" "$dir" "${pc_cut_share:-0}")" >"$dir/out" 2>"$dir/err"
     rc=$?
+    : >"$dir/hold/stop"
+    wait "$watcher"
     # Only camvm's own cut is one: a command killed inside the guest gives
     # the same status 137, without the line.
-    if [ "$rc" != 137 ] || ! grep -qxF "camvm: power cut after $cut s" "$dir/err"; then
+    text="camvm: power cut 0 s after the guest printed \"$pc_cut_on\""
+    [[ $pc_cut_on != *+* ]] || text="camvm: power cut ${pc_cut_on##*+} s after the guest printed \"${pc_cut_on%+*}\""
+    if [ "$rc" != 137 ] || ! grep -qxF "$text" "$dir/err"; then
         pc_error "the workload's boot ended with status $rc, not in a cut: $(tail -n 3 "$dir/err" | tr '\n' ' ')"
         return 2
     fi
     pc_check_worked "$workload" "$dir/out" "$dir/err" || return 2
-    pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" \
-        -- sh -c "$(pc_check_script "$workload" "$dir")" >"$dir/check.out" 2>"$dir/check.err" ||
-        { pc_error "the second boot failed: $(tail -n 3 "$dir/check.err" | tr '\n' ' ')"; return 2; }
-    findings=$(pc_findings "$workload" "$dir")
-    echo "powercut: $workload seed $seed: $(pc_summary "$dir/out" "$workload")"
+    # The cut's state, then each line's, as the states at those instants.
+    mkdir -p "$dir/cut"
+    mv "$dir/flash" "$dir/cut/flash"
+    [ ! -f "$dir/card.img" ] || mv "$dir/card.img" "$dir/cut/card.img"
+    cp "$dir/out" "$dir/cut/out"
+    findings="" n=0
+    for s in "$dir/cut" $(ls -dv "$dir"/line-* 2>/dev/null); do
+        echo "powercut: state $(cat "$s/flash/nand.img" "$s/card.img" 2>/dev/null | md5sum | cut -c1-32)"
+        images=()
+        [ ! -f "$s/card.img" ] || images=(--card "$s/card.img")
+        pc_camvm --flash "$s/flash" "${images[@]}" "${opt_app[@]}" --dir "$s" \
+            -- sh -c "$(pc_check_script "$workload" "$s")" >"$s/check.out" 2>"$s/check.err" ||
+            { pc_error "the boot of ${s##*/} failed: $(tail -n 3 "$s/check.err" | tr '\n' ' ')"; return 2; }
+        found=$(pc_findings "$workload" "$s" | sed "s/^\(damage [a-z-]*: \)/\1${s##*/}: /")
+        # A damaged state's images stay, to be booted again.
+        [ -n "$found" ] || rm -f "$s/flash/nand.img" "$s/card.img"
+        findings+=${found:+$found$'\n'}
+        n=$((n + 1))
+    done
+    findings=$(printf '%s' "$findings" | grep .)
+    echo "powercut: $workload seed $seed: $(pc_summary "$dir/out" "$workload"), $n states checked ($((n - 1)) lines held)"
     if [ -n "$findings" ]; then
         echo "$findings"
         echo "powercut: the trial's files are kept in $dir"
@@ -578,14 +661,41 @@ pc_trial() {
     return 0
 }
 
-# Whether the workload did its work: each of its runs that ended shows the
-# tool's own output. Otherwise nothing was there for the checks to find
-# damaged (a tool that did not start, a broken workload), and the trial
-# could not run.
+# pc_hold_watch DIR: while the workload boot runs, answers each line the
+# tracer holds (DIR/hold/hold.N) with a copy of the flash and card in
+# DIR/line-N and what had been shown up to the line (DIR/line-N/out), then
+# lets the line go on; ends when DIR/hold/stop is made.
+pc_hold_watch() {
+    local dir=$1 h=$1/hold n=1 s
+    until [ -e "$h/stop" ]; do
+        if [ ! -f "$h/hold.$n" ]; then
+            sleep 0.02
+            continue
+        fi
+        s=$dir/line-$n
+        mkdir -p "$s"
+        cp -a "$dir/flash" "$s/flash"
+        [ ! -f "$dir/card.img" ] || cp --sparse=always "$dir/card.img" "$s/card.img"
+        head -c "$(cat "$h/hold.$n")" "$h/shown" >"$s/out"
+        : >"$h/held.$n"
+        n=$((n + 1))
+    done
+}
+
+# Whether the workload did its work before the cut: it showed the tool's
+# own output, a looping one finished a run, and each of its runs that
+# ended shows the tool's lines. Otherwise nothing was there for the checks
+# to find damaged (a tool that hung or did not start, a broken workload),
+# and the trial could not run.
 pc_check_worked() {
     local done_runs re want have
     done_runs=$(pc_done_runs "$2")
-    [ "$done_runs" -gt 0 ] || return 0
+    if [ "$done_runs" = 0 ]; then
+        grep -avq -e '^powercut: ' -e '^camvm: ' "$2" "$3" ||
+            pc_error "the workload showed none of the tool's output before the cut" || return 1
+        [ "$(pc_window "$1")" != loop ] || pc_error "no run of the workload finished before the cut" || return 1
+        return 0
+    fi
     want=$done_runs
     case "$1" in
     ir) re='IR-cut result: success' ;;
@@ -615,9 +725,24 @@ pc_findings() {
     db) pc_check_inserts "$a/nand/cvdb.db" "$dir/out" ;;
     restore)
         [ ! -f "$a/nand/cvdb.db" ] || cmp -s "$a/nand/cvdb.db" "$pc_work/opt-app-large/cvdb.db" ||
-            pc_damage db-whole "cvdb.db differs from its default after the restore" ;;
+            pc_damage db-whole "cvdb.db differs from its default after the restore"
+        pc_check_restored "$a" "$dir/out" ;;
     cpu) pc_check_cpu_log "$a/nand/cpu.log" "$dir/out" ;;
     esac
+}
+
+# The flash as the cut left it, before the next start: a cvdb.db under its
+# name is the whole default, and one that a run's start had restored (the
+# run showed its line, and the loop had not removed it again) is there.
+pc_check_restored() {
+    local a=$1 out=$2
+    [ -f "$a/before.list" ] || { pc_damage db-whole "the flash was not listed before the next start"; return; }
+    if grep -qx cvdb.db "$a/before.list"; then
+        cmp -s "$a/before.cvdb.db" "$pc_work/opt-app-large/cvdb.db" ||
+            pc_damage db-whole "cvdb.db under its name before the next start is not the whole default"
+    elif pc_lines "$out" | grep -e '^GPIO read id' -e '^powercut: done' | tail -n 1 | grep -q '^GPIO'; then
+        pc_damage db-whole "the run had shown its line after the restore, cvdb.db is missing before the next start"
+    fi
 }
 
 # What the workload had got to at the cut.

@@ -14,6 +14,18 @@
 //                                            output, makes point K: what
 //                                            it reports there is in the log
 //                                            before the point, or missing
+//   camsim_logwrites hold DIR TEXT... -- COMMAND [ARG...]
+//                                            runs COMMAND and what it starts;
+//                                            every write of theirs to this
+//                                            program's output or error is
+//                                            appended to DIR/shown, and
+//                                            one holding a TEXT is held
+//                                            before it is made: DIR/hold.N
+//                                            gets the length of DIR/shown
+//                                            with it, and the write waits
+//                                            for DIR/held.N, the host's
+//                                            sign that it has copied the
+//                                            flash and card images
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/dm-ioctl.h>
@@ -24,7 +36,12 @@
 #include <string.h>
 #include <elf.h>
 #include <signal.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <stddef.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/ptrace.h>
 #include <sys/sysmacros.h>
 #include <sys/uio.h>
@@ -200,6 +217,137 @@ int dm_watch(const char *dev, long k, const char *text, char **command)
     }
 }
 
+// The buffer of the write the process stops at, up to cap bytes.
+ssize_t written_text(pid_t pid, const Syscall &call, char *buf, size_t cap)
+{
+    size_t len = call.arg[2] < cap ? call.arg[2] : cap;
+    struct iovec local = {buf, len}, remote = {(void *)call.arg[1], len};
+    return process_vm_readv(pid, &local, 1, &remote, 1, 0);
+}
+
+// Whether fd of the process is this program's own output or error: a
+// write to a pipe of the shell's ($(...)) shows nothing.
+int shows(pid_t pid, int fd)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/fd/%d", (int)pid, fd);
+    struct stat theirs, ours;
+    if (stat(path, &theirs) != 0)
+        return 0;
+    for (int own = 1; own <= 2; own++)
+        if (fstat(own, &ours) == 0 && ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino)
+            return 1;
+    return 0;
+}
+
+// Appends to a file of the shared directory; returns its length after.
+long append_to(const char *path, const char *data, size_t len)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    ssize_t n = len > 0 ? write(fd, data, len) : 0;
+    struct stat st;
+    long size = n == (ssize_t)len && fstat(fd, &st) == 0 ? (long)st.st_size : -1;
+    close(fd);
+    return size;
+}
+
+// Tells the host that write n is held at shown bytes, and waits (bounded)
+// for its answer.
+void hold_for_host(const char *dir, long n, long shown)
+{
+    char path[4096], tmp[4096], text[32];
+    snprintf(tmp, sizeof tmp, "%s/hold.%ld.tmp", dir, n);
+    snprintf(path, sizeof path, "%s/hold.%ld", dir, n);
+    int len = snprintf(text, sizeof text, "%ld\n", shown);
+    if (append_to(tmp, text, (size_t)len) < 0 || rename(tmp, path) != 0) {
+        perror("camsim_logwrites: hold");
+        return;
+    }
+    snprintf(path, sizeof path, "%s/held.%ld", dir, n);
+    for (int i = 0; i < 30000 && access(path, F_OK) != 0; i++)
+        usleep(10000);
+    if (access(path, F_OK) != 0)
+        fprintf(stderr, "camsim_logwrites: no answer to hold %ld in 300 s, going on\n", n);
+}
+
+// Only writes to fds 0-2 stop the traced processes (a seccomp filter),
+// so that the tool's other work runs at its own pace.
+int trace_writes_only(void)
+{
+    struct sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_write, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 3, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRACE),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog prog = {(unsigned short)(sizeof code / sizeof code[0]), code};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                   prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) == 0
+               ? 0
+               : -1;
+}
+
+int hold_writes(const char *dir, char **texts, int count, char **command)
+{
+    char shown_path[4096];
+    snprintf(shown_path, sizeof shown_path, "%s/shown", dir);
+    pid_t child = fork();
+    if (child < 0)
+        return 1;
+    if (child == 0) {
+        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        raise(SIGSTOP);
+        if (trace_writes_only() != 0) {
+            perror("camsim_logwrites: seccomp");
+            _exit(126);
+        }
+        execvp(command[0], command);
+        _exit(127);
+    }
+    int status;
+    if (waitpid(child, &status, 0) != child || !WIFSTOPPED(status))
+        return 1;
+    ptrace(PTRACE_SETOPTIONS, child, nullptr,
+           (void *)(PTRACE_O_TRACESECCOMP | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
+                    PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL));
+    ptrace(PTRACE_CONT, child, nullptr, nullptr);
+    int result = 1;
+    long holds = 0;
+    static char buf[65536];
+    for (;;) {
+        pid_t pid = waitpid(-1, &status, __WALL);
+        if (pid < 0)
+            return result; // no process of the tree is left
+        if (WIFEXITED(status) || WIFSIGNALED(status)) {
+            if (pid == child)
+                result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            continue;
+        }
+        int signal = 0;
+        Syscall call;
+        if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_SECCOMP << 8)) && syscall_of(pid, &call) == 0 &&
+            shows(pid, (int)call.arg[0])) {
+            ssize_t n = written_text(pid, call, buf, sizeof buf - 1);
+            if (n > 0) {
+                long shown = append_to(shown_path, buf, (size_t)n);
+                buf[n] = '\0';
+                int wanted = 0;
+                for (int i = 0; i < count; i++)
+                    wanted |= memmem(buf, (size_t)n, texts[i], strlen(texts[i])) != nullptr;
+                if (wanted)
+                    hold_for_host(dir, ++holds, shown);
+            }
+        } else if (status >> 16 == 0 && WSTOPSIG(status) != SIGSTOP) {
+            signal = WSTOPSIG(status); // the process's own, passed on
+        }
+        ptrace(PTRACE_CONT, pid, nullptr, (void *)(long)signal);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -214,7 +362,14 @@ int main(int argc, char **argv)
     }
     if (argc >= 7 && strcmp(argv[1], "watch") == 0 && strcmp(argv[5], "--") == 0)
         return dm_watch(argv[2], atol(argv[3]), argv[4], argv + 6);
+    if (argc >= 5 && strcmp(argv[1], "hold") == 0) {
+        int dash = 3;
+        while (dash < argc && strcmp(argv[dash], "--") != 0)
+            dash++;
+        if (dash > 3 && dash + 1 < argc)
+            return hold_writes(argv[2], argv + 3, dash - 3, argv + dash + 1);
+    }
     fprintf(stderr, "usage: camsim_logwrites start NAME DEV LOGDEV | point DEV K | stop NAME | "
-                    "watch DEV K TEXT -- COMMAND...\n");
+                    "watch DEV K TEXT -- COMMAND... | hold DIR TEXT... -- COMMAND...\n");
     return 2;
 }

@@ -19,14 +19,26 @@
 // The test binary's writes all pass here (linked with --wrap=write). While
 // fd is set, the first write to it takes only `take` bytes, and `other`, a
 // record of another program, lands right after them; every later write
-// finds the flash full.
+// finds the flash full. With sync_error, a sync of fd fails as JFFS2's does
+// after a failed page program (linked with --wrap=fsync).
 struct CutWrite {
     int fd = -1;
     size_t take = 0;
     std::string other, path;
     int calls = 0;
+    bool sync_error = false;
 };
 static CutWrite g_cut;
+
+extern "C" int __real_fsync(int fd);
+extern "C" int __wrap_fsync(int fd)
+{
+    if (fd >= 0 && fd == g_cut.fd && g_cut.sync_error) {
+        errno = EIO;
+        return -1;
+    }
+    return __real_fsync(fd);
+}
 
 extern "C" ssize_t __real_write(int fd, const void *buf, size_t n);
 extern "C" ssize_t __wrap_write(int fd, const void *buf, size_t n)
@@ -199,11 +211,18 @@ TEST_F(GuardedLog, ReportsAnOpenFailureAndLeavesTheLockFree)
 TEST_F(GuardedLog, ARecordCutShortIsTakenBackOnlyWhenNothingFollowsIt)
 {
     const std::string error = "write log: No space left on device\n";
+    const std::string sync_error = "sync log: Input/output error\n";
     struct Case {
+        size_t take;
+        bool sync_error;
         std::string other, file, err;
     } cases[] = {
-        {"", "old|", error},
-        {"OTHER", "old|recOTHER", path_ + ": a cut record is left at byte 4\n" + error},
+        {3, false, "", "old|", error},
+        {3, false, "OTHER", "old|recOTHER", path_ + ": a cut record is left at byte 4\n" + error},
+        // Written whole but not synced: no record kept either.
+        {6, true, "", "old|", sync_error},
+        {6, true, "OTHER", "old|recordOTHER",
+         path_ + ": an unsynced record is left at byte 4\n" + sync_error},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.other);
@@ -213,7 +232,8 @@ TEST_F(GuardedLog, ARecordCutShortIsTakenBackOnlyWhenNothingFollowsIt)
         OSA_logClose();
         ASSERT_EQ(OSA_logOpen(), 0);
         g_cut.fd = g_osa_log.fd;
-        g_cut.take = 3;
+        g_cut.take = c.take;
+        g_cut.sync_error = c.sync_error;
         g_cut.other = c.other;
         g_cut.path = path_;
         g_cut.calls = 0;

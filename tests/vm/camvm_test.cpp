@@ -152,13 +152,13 @@ TEST(VmPowerCut, CutKillsTheEmulatorWith137AndTheNextBootFindsWhatTheDevicesHad)
 {
     Camsim cam(Sandbox::vm);
     insert_card(cam, "card.img", 64);
-    CutAndAfter r = cut_then_boot(cam, cam.scratch() + "/card.img", "6.5",
-                                  "echo flash-data > /mnt/nand/kept\n"
+    CutAndAfter r = cut_then_boot(cam, cam.scratch() + "/card.img", "written",
+                                  "echo flash-data > /mnt/nand/kept; sync\n"
                                   "echo card-data | dd of=/dev/mmcblk0 bs=512 seek=100 conv=fsync 2>/dev/null\n"
                                   "echo written; exec sleep 600\n",
                                   "cat /mnt/nand/kept; dd if=/dev/mmcblk0 bs=512 skip=100 count=1 2>/dev/null | head -n 1\n");
     EXPECT_EQ(r.cut.status, 137) << r.cut.err;
-    EXPECT_EQ(r.cut.err, "camvm: power cut after 6.5 s\n");
+    EXPECT_EQ(r.cut.err, "camvm: power cut 0 s after the guest printed \"written\"\n");
     EXPECT_EQ(r.cut.out, "written\n");
     EXPECT_EQ(r.after.out, "flash-data\ncard-data\n") << r.after.err;
     EXPECT_EQ(r.after.status, 0);
@@ -532,7 +532,13 @@ TEST(VmCampaign, ChecksFindWhatACutLost)
         "printf '6 DCIM/a.mp4 aa\\n7 setup.txt bb\\n' > sums; printf '6 DCIM/a.mp4 ab\\n7 setup.txt bb\\n' > files\n"
         "echo '# a clip changed'; pc_check_clips sums files; echo\n"
         "printf 'powercut: done 1\\npowercut: done 2\\n' > none.out; : > none.err\n"
-        "echo '# no tool output'; pc_check_worked ir none.out none.err\n";
+        "mkdir a; : > a/before.list; printf 'powercut: done 1\\nGPIO read id = 1, data = 0\\n' > gpio.out\n"
+        "echo '# a restore shown, cvdb.db missing before the next start'; pc_check_restored a gpio.out\n"
+        "echo '# no tool output'; pc_check_worked ir none.out none.err\n"
+        "printf 'powercut: start\\n' > hang.out\n"
+        "echo '# nothing shown before the cut'; pc_check_worked sd-format hang.out none.err\n"
+        "printf '\\033[1;32mCreate cpu log: /mnt/nand/cpu.log\\n' > first.out\n"
+        "echo '# no run finished'; pc_check_worked cpu first.out none.err\n";
     std::string out;
     EXPECT_EQ(with_campaign_lib(cam, script, &out), 1 << 8);
     EXPECT_EQ(out,
@@ -546,9 +552,16 @@ TEST(VmCampaign, ChecksFindWhatACutLost)
               "damage db-commits: the table holds 1100 rows: part of a transaction of 250\n"
               "# a clip changed\n"
               "DCIM/a.mp4 \n"
+              "# a restore shown, cvdb.db missing before the next start\n"
+              "damage db-whole: the run had shown its line after the restore, cvdb.db is missing before the next "
+              "start\n"
               "# no tool output\n"
               "error: 2 runs of the workload ended, the tool's output shows 0 of its lines /IR-cut result: success/, "
-              "not 2\n");
+              "not 2\n"
+              "# nothing shown before the cut\n"
+              "error: the workload showed none of the tool's output before the cut\n"
+              "# no run finished\n"
+              "error: no run of the workload finished before the cut\n");
 }
 
 } // namespace

@@ -7,12 +7,12 @@ std::unique_ptr<Camsim> VmSuite::cam_;
 CamsimResult VmSuite::run_;
 bool VmSuite::with_card_ = false;
 
-CutAndAfter cut_then_boot(Camsim &cam, const std::string &card, const std::string &seconds,
+CutAndAfter cut_then_boot(Camsim &cam, const std::string &card, const std::string &cut_on,
                           const std::string &command, const std::string &next)
 {
     std::string flash = cam.scratch() + "/flash";
     cam.option("--flash", flash);
-    cam.option("--cut-after", seconds);
+    cam.option("--cut-on", cut_on);
     CutAndAfter r;
     r.cut = cam.run(command, 280);
     Camsim again(Sandbox::vm);

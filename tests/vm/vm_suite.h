@@ -26,12 +26,13 @@ inline const std::string kRecordCard =
     "cat /sys/block/mmcblk0/device/type > $CAMSIM_DIR/guard.card\n";
 
 // A run of command on a flash kept in the scratch directory (and the card
-// image card, when one is named), the power cut after seconds; then next in
-// a new boot on the same images.
+// image card, when one is named), the power cut when the guest has printed
+// what cut_on names (camvm's --cut-on TEXT[+S]); then next in a new boot on
+// the same images.
 struct CutAndAfter {
     CamsimResult cut, after;
 };
-CutAndAfter cut_then_boot(Camsim &cam, const std::string &card, const std::string &seconds,
+CutAndAfter cut_then_boot(Camsim &cam, const std::string &card, const std::string &cut_on,
                           const std::string &command, const std::string &next);
 
 class VmSuite : public ::testing::Test {

@@ -87,25 +87,31 @@ TEST(Syscalls, EachRecordAndLogLineIsSyncedBeforeItIsShownAndEachRestoreBeforeIt
     }
 }
 
-TEST(Syscalls, EveryReadAndWriteLoopGoesOnAfterAnInterruptedCall)
+TEST(Syscalls, EveryRetryLoopGoesOnAfterAnInterruptedCall)
 {
     const std::string debug = recorded("SYSCALLS_EINTR=1");
     struct Case {
         const char *what;
         std::string script, out;
+        int card_mb;
     } cases[] = {
         {"the restore's copies", debug + " -M gpio -r 1 >/dev/null; cmp /opt/app/cvdb.db /mnt/nand/cvdb.db && "
-                                 "cmp /opt/app/oem.db /mnt/nand2/oem.db && echo same", "same\n"},
-        {"the guarded log's record", "debug -M nosuch >/dev/null; " + debug +
-                                         " -M ir -t 1 -d 1 >/dev/null; wc -c < /mnt/nand/debug.log", "1024\n"},
-        {"the cpu log's lines", debug + " -M cpu -c 2 -d 1 -l /tmp/c.txt >/dev/null; wc -l < /tmp/c.txt", "3\n"},
+                                 "cmp /opt/app/oem.db /mnt/nand2/oem.db && echo same", "same\n", 0},
+        {"the cpu log's lines", debug + " -M cpu -c 2 -d 1 -l /tmp/c.txt >/dev/null; wc -l < /tmp/c.txt", "3\n", 0},
         {"a statement file", "debug -M db >/dev/null; echo \"update ports set port = 2121 where name = 'rtsp';\" "
                              "> /tmp/s.sql; " + debug + " -M db -f /tmp/s.sql >/dev/null; "
-                             "sqlite3 /mnt/nand/cvdb.db \"select port from ports where name = 'rtsp'\"", "2121\n"},
+                             "sqlite3 /mnt/nand/cvdb.db \"select port from ports where name = 'rtsp'\"", "2121\n", 0},
+        // A lock left taken would keep the second run waiting, and say so.
+        {"the guarded log's records and lock", debug + " -M ir -t 1 -d 1 >/dev/null; " + debug +
+                                       " -M ir -t 1 -d 1 >/dev/null; wc -c < /mnt/nand/debug.log", "2048\n", 0},
+        {"the wait for a command", kFormatCard0 + debug + " -M sdmmc -m >/dev/null; grep -c ' /mnt/mmc ' /proc/mounts",
+         "1\n", 40},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Camsim cam;
+        if (c.card_mb)
+            insert_card(cam, "card.img", c.card_mb);
         CamsimResult r = cam.run(c.script);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, "");

@@ -8,8 +8,9 @@
  *                        link OLD NEW | rename OLD NEW | unlink PATH |
  *                        show TEXT (a print to standard output or error,
  *                        logged as it starts, its first line only)
- *   SYSCALLS_EINTR=1   fails every read and write once with EINTR: the
- *                        call after an interrupted one goes through. */
+ *   SYSCALLS_EINTR=1   fails every read, write, waitpid and semop once
+ *                        with EINTR: the call after an interrupted one goes
+ *                        through. */
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -17,8 +18,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -26,7 +29,7 @@ namespace {
 const char *g_log;
 int g_eintr;
 /* Set after an interrupted call: the next one goes through. */
-int g_interrupted_read, g_interrupted_write;
+int g_interrupted_read, g_interrupted_write, g_interrupted_wait, g_interrupted_semop;
 __thread int g_inside;
 
 __attribute__((constructor)) void syscalls_init()
@@ -125,6 +128,22 @@ ssize_t read(int fd, void *data, size_t len)
     if (interrupt(&g_interrupted_read))
         return -1;
     return real(fd, data, len);
+}
+
+pid_t waitpid(pid_t pid, int *status, int options)
+{
+    static auto real = next<pid_t (*)(pid_t, int *, int)>("waitpid");
+    if (interrupt(&g_interrupted_wait))
+        return -1;
+    return real(pid, status, options);
+}
+
+int semop(int id, struct sembuf *ops, size_t count)
+{
+    static auto real = next<int (*)(int, struct sembuf *, size_t)>("semop");
+    if (interrupt(&g_interrupted_semop))
+        return -1;
+    return real(id, ops, count);
 }
 
 #define SYSCALLS_FD_CALL(name)                                                                     \

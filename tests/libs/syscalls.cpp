@@ -133,7 +133,8 @@ ssize_t read(int fd, void *data, size_t len)
 pid_t waitpid(pid_t pid, int *status, int options)
 {
     static auto real = next<pid_t (*)(pid_t, int *, int)>("waitpid");
-    if (interrupt(&g_interrupted_wait))
+    /* A wait that does not block cannot meet an interrupt. */
+    if (!(options & WNOHANG) && interrupt(&g_interrupted_wait))
         return -1;
     return real(pid, status, options);
 }

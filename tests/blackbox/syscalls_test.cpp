@@ -65,6 +65,10 @@ TEST(Syscalls, EachRecordAndLogLineIsSyncedBeforeItIsShownAndEachRestoreBeforeIt
          debug + " -M db -f /tmp/s.sql", {"unlink /mnt/nand/cvdb.db-journal", "fsync-dir /mnt/nand"}, 0},
         {"sdmmc", "-F, the fill", kFormatCard0 + "debug -M sdmmc -m; " + debug + " -M sdmmc -n 1 -z 1 -F",
          {"syncfs-dir /mnt/mmc", "show Create total "}, 40},
+        // Nothing is shown after the speed test's file is removed: the
+        // card's sync is all there is to see.
+        {"sdmmc", "-s, the speed test", kFormatCard0 + "debug -M sdmmc -m; " + debug + " -M sdmmc -s",
+         {"syncfs-dir /mnt/mmc"}, 256},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.module) + ": " + c.action);

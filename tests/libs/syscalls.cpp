@@ -9,8 +9,8 @@
  *                        show TEXT (a print to standard output or error,
  *                        logged as it starts, its first line only)
  *   SYSCALLS_EINTR=1   fails every read, write, waitpid and semop once
- *                        with EINTR: the call after an interrupted one goes
- *                        through. */
+ *                        with EINTR: the same call again on the same
+ *                        descriptor, process or semaphore set goes through. */
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -28,8 +28,10 @@ namespace {
 
 const char *g_log;
 int g_eintr;
-/* Set after an interrupted call: the next one goes through. */
-int g_interrupted_read, g_interrupted_write, g_interrupted_wait, g_interrupted_semop;
+/* What the last interrupted call was made on: a retry on it goes through. */
+const long kNone = -2;
+long g_interrupted_read = kNone, g_interrupted_write = kNone, g_interrupted_wait = kNone,
+     g_interrupted_semop = kNone;
 __thread int g_inside;
 
 __attribute__((constructor)) void syscalls_init()
@@ -99,14 +101,17 @@ template <typename F> F next(const char *name)
     return (F)dlsym(RTLD_NEXT, name);
 }
 
-int interrupt(int *flag)
+int interrupt(long *last, long on)
 {
     if (!g_eintr || g_inside)
         return 0;
-    *flag = !*flag;
-    if (*flag)
-        errno = EINTR;
-    return *flag;
+    if (*last == on) {
+        *last = kNone;
+        return 0;
+    }
+    *last = on;
+    errno = EINTR;
+    return 1;
 }
 
 } // namespace
@@ -116,7 +121,7 @@ extern "C" {
 ssize_t write(int fd, const void *data, size_t len)
 {
     static auto real = next<ssize_t (*)(int, const void *, size_t)>("write");
-    if (interrupt(&g_interrupted_write))
+    if (interrupt(&g_interrupted_write, fd))
         return -1;
     log_fd("write", fd);
     return real(fd, data, len);
@@ -125,7 +130,7 @@ ssize_t write(int fd, const void *data, size_t len)
 ssize_t read(int fd, void *data, size_t len)
 {
     static auto real = next<ssize_t (*)(int, void *, size_t)>("read");
-    if (interrupt(&g_interrupted_read))
+    if (interrupt(&g_interrupted_read, fd))
         return -1;
     return real(fd, data, len);
 }
@@ -134,7 +139,7 @@ pid_t waitpid(pid_t pid, int *status, int options)
 {
     static auto real = next<pid_t (*)(pid_t, int *, int)>("waitpid");
     /* A wait that does not block cannot meet an interrupt. */
-    if (!(options & WNOHANG) && interrupt(&g_interrupted_wait))
+    if (!(options & WNOHANG) && interrupt(&g_interrupted_wait, pid))
         return -1;
     return real(pid, status, options);
 }
@@ -142,7 +147,7 @@ pid_t waitpid(pid_t pid, int *status, int options)
 int semop(int id, struct sembuf *ops, size_t count)
 {
     static auto real = next<int (*)(int, struct sembuf *, size_t)>("semop");
-    if (interrupt(&g_interrupted_semop))
+    if (interrupt(&g_interrupted_semop, id))
         return -1;
     return real(id, ops, count);
 }

@@ -138,6 +138,7 @@ TEST(AdcModule, LightSensorOptionsPublishTheirRecordAndReadNothing)
         {{"-s", "5", "-i"}, light_record(1, 4, 5, 0)},
         {{"-N", "100", "-D", "200", "-s", "5"}, light_record(1, 1, 5, 200)},
         {{"-N", "1", "-N", "2"}, light_record(1, 1, 2, 0)},
+        {{"-N", "100", "-D", "200", "-N", "300"}, light_record(1, 0, 300, 200)},
         {{"-N", "300", "-t", "3", "-d", "1"}, light_record(1, 0, 300, 0)},
     };
     std::string script;

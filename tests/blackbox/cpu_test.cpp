@@ -392,6 +392,17 @@ TEST(CpuModule, InterruptMidRunSummarisesTheCyclesPrintedSoFar)
     expect_log_matches(m, cam.read_file("log"));
 }
 
+TEST(CpuModule, WithoutOptionsSixtyCyclesAreAskedForAndLoggedToTheDefaultLog)
+{
+    Camsim cam;
+    CamsimResult r = run_interrupted(cam, "", 5);
+    EXPECT_EQ(r.status, 0);
+    const std::string start = kGreen + "Create cpu log: /tmp/cpulog.txt\n" + kDefault + kGreen +
+                              "ARM LOAD RUNNING FOR COUNT: 60 \n" + kDefault;
+    EXPECT_EQ(cam.read_file("out").substr(0, start.size()), start);
+    EXPECT_NE(cam.read_file("log").find("CPU:"), std::string::npos);
+}
+
 // A hang-up is a stop request like Ctrl-C; a kill leaves no time to write.
 TEST(CpuModule, LinesShownBeforeTheToolIsKilledAreAlreadyInTheLog)
 {

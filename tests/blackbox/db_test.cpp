@@ -443,3 +443,26 @@ TEST(DbExecute, AStatementFileWithoutLineEndsStopsAtOneMebibyteAndRunsNothing)
               "not run. \n");
 }
 
+
+TEST(DbExecute, AStatementFileLineOfOneMebibyteWithItsLineEndRunsAndOneByteMoreDoesNot)
+{
+    const std::string statement = "update ports set port = 7 where name = 'rtsp'";
+    struct Case {
+        size_t line_size; // its line end included
+        std::string count, err;
+    } cases[] = {
+        {1 << 20, "1\n", ""},
+        {(1 << 20) + 1, "0\n", "line 1 is longer than 1048576 bytes, not run. \n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line_size);
+        Camsim cam;
+        std::string file = cam.scratch() + "/long.sql";
+        write_whole_file(file, statement + std::string(c.line_size - statement.size() - 2, ' ') + ";\n");
+        CamsimResult r = cam.run(debug_command({"-M", "db", "-f", file}) +
+                                 " && sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where port = 7\"");
+        EXPECT_EQ(r.out, std::string(kCvdbLine) + c.count);
+        EXPECT_EQ(without_line_numbers(r.err),
+                  c.err.empty() ? "" : " ERROR  (cv_db|db_execute_file|N): " + file + ": " + c.err);
+    }
+}

@@ -199,6 +199,54 @@ TEST(Mtd, BadBlocksBeyondOneHundredTwentyEightAreCountedButNotListed)
     EXPECT_EQ(without_line_numbers(r.err), scan_error("/dev/mtd0: 2 more bad blocks not listed\n"));
 }
 
+TEST(Mtd, TheTableHoldsSixteenPartitionsAndListsOneHundredTwentyEightBadBlocksEachExactly)
+{
+    // The first partition has all its blocks bad; each other one has one.
+    struct Case {
+        int partitions, first_bad;
+        std::string err;
+    } cases[] = {
+        {16, 1, ""},
+        {17, 1, scan_error("1 partitions beyond the first 16 not scanned\n") + partial_note(1, 17)},
+        {2, 128, ""},
+        {2, 129, scan_error("/dev/mtd0: 1 more bad blocks not listed\n")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.partitions) + " partitions, " + std::to_string(c.first_bad) + " bad");
+        std::vector<Partition> parts;
+        std::string expected, blocks;
+        uint32_t offset = 0;
+        int total = 0;
+        for (int i = 0; i < c.partitions; i++) {
+            int bad = i == 0 ? c.first_bad : 1;
+            uint32_t size = (uint32_t)(i == 0 ? bad : 2) * 0x20000;
+            char line[64], device[16], at[64];
+            snprintf(line, sizeof line, "mtd%d: %08x 00020000 \"p%d\"", i, size, i);
+            snprintf(device, sizeof device, "mtd%d", i);
+            blocks.clear();
+            if (i < 16)
+                expected += "/dev/" + std::string(device) + " (\"p" + std::to_string(i) + "\") : \n";
+            for (int b = i == 0 ? 0 : 1; b < (i == 0 ? bad : 2); b++) {
+                snprintf(at, sizeof at, "bad 0x%x\n", b * 0x20000);
+                blocks += at;
+                snprintf(at, sizeof at, "Bad block found at : %08x\n", offset + b * 0x20000);
+                if (i < 16 && b < 128)
+                    expected += at;
+            }
+            if (i < 16)
+                total += bad;
+            parts.push_back({line, device, blocks});
+            offset += size;
+        }
+        expected += "\nTotal bad block : " + std::to_string(total) + "\n";
+        Camsim cam;
+        make_flash(cam, parts);
+        CamsimResult r = cam.module("mtd", {"-b", "1"});
+        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(without_line_numbers(r.err), c.err);
+    }
+}
+
 TEST(Mtd, UnusablePartitionLinesAreSkippedWithoutHangingOrOverflowingAndMarkTheTotal)
 {
     const std::string long_device(40, 'x');

@@ -36,6 +36,7 @@ TEST(Pwm, ReadsOrWritesAsTheLastOptionDecidesAndClosesAtShutdown)
         {{"-d", "300", "-e", "0"}, {"pwm_write 0 100000 0"}},
         {{"-d", "5000", "-p", "12000000"}, {"pwm_write 0 12000000 5000"}},
         {{"--channel", "3", "--period", "2"}, {"pwm_write 3 2 500"}},
+        {{"-c", "0", "-d", "1", "-p", "1"}, {"pwm_write 0 1 1"}},
         {{"-c", "0x10"}, {"pwm_read 0"}}, // decimal only
         {{"-M", "pwm"}, {}},
     };

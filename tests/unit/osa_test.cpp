@@ -195,6 +195,28 @@ TEST_F(GuardedLog, CreatesAMissingFileAndSecondInitReturnsAtOnce)
     EXPECT_EQ(slurp(path_), "x");
 }
 
+// A signal in the post of the log's lock: within one process nothing but
+// the lock's value shows whether the post was made again.
+static int g_interrupt_semop;
+extern "C" int __real_semop(int id, struct sembuf *ops, size_t n);
+extern "C" int __wrap_semop(int id, struct sembuf *ops, size_t n)
+{
+    if (g_interrupt_semop > 0) {
+        g_interrupt_semop--;
+        errno = EINTR;
+        return -1;
+    }
+    return __real_semop(id, ops, n);
+}
+
+TEST_F(GuardedLog, AnInterruptedPostOfTheLockIsMadeAgain)
+{
+    g_interrupt_semop = 1;
+    EXPECT_EQ(OSA_log("x", 1), 0);
+    EXPECT_EQ(g_interrupt_semop, 0);
+    EXPECT_EQ(OSA_ipcSemValue(&g_osa_log.sem, 0), 1);
+}
+
 TEST_F(GuardedLog, ReportsAnOpenFailureAndLeavesTheLockFree)
 {
     snprintf(g_osa_log.path, sizeof g_osa_log.path, "%s", (dir_ + "/missing/debug.log").c_str());
@@ -270,9 +292,6 @@ TEST(Clock, StampIsTheMonotonicClockInMillisecondsModulo2To32)
     EXPECT_LE(msec, hi);
     EXPECT_GE((int32_t)(stamp - (uint32_t)lo), 0);
     EXPECT_LE((int32_t)(stamp - (uint32_t)hi), 0);
-    // Across the wrap, a 32-bit difference read as signed stays right.
-    uint32_t before_wrap = 0xFFFFFFF0u, after_wrap = 0x00000010u;
-    EXPECT_EQ((int32_t)(after_wrap - before_wrap), 32);
 }
 
 void on_alarm(int) {}

@@ -38,6 +38,9 @@ __attribute__((constructor)) void syscalls_init()
 {
     if (strcmp(program_invocation_short_name, "debug") != 0)
         return;
+    /* Only the tool is recorded. The programs it starts need not load this
+     * library, and under qemu-aarch64 they cannot: they are the host's. */
+    unsetenv("LD_PRELOAD");
     g_log = getenv("SYSCALLS_LOG");
     const char *eintr = getenv("SYSCALLS_EINTR");
     g_eintr = eintr && strcmp(eintr, "1") == 0;

@@ -332,6 +332,9 @@ TEST(DbExecute, StatementsThatDidNotRunStillEndTheirOptionAsUsualAndStandardErro
         // Opening what is planted at the lock file's name could harm it.
         {"a link at the lock file", "ln -s /mnt/nand2/victim /tmp/db.fl\n", false, {"-e", insert},
          end + "0\n", error + "is a symbolic link, statement not run. \n"},
+        {"the oem database's lock file", "ln -s /mnt/nand2/victim /tmp/db.fl\n", false,
+         {"-d", "oem", "-e", insert}, "Current Database File: [/mnt/nand2/oem.db] \n" + end + "0\n",
+         error + "is a symbolic link, statement not run. \n"},
         {"a FIFO at the lock file", "mkfifo /tmp/db.fl\n", false, {"-e", insert}, end + "0\n",
          error + "is not a plain file, statement not run. \n"},
         // A lock file that cannot be opened: the statement runs unlocked.

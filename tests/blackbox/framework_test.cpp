@@ -220,8 +220,12 @@ TEST(Framework, ClosedStandardDescriptorsNeverLetOutputIntoTheSharedLog)
     Camsim cam;
     // The ir record is the log's only content, whatever was closed.
     CamsimResult r = cam.run("debug -M ir -t 1 -d 1 >&- 2>&- <&-\n"
-                             "wc -c < /mnt/nand/debug.log; head -c 10 /mnt/nand/debug.log\n");
-    EXPECT_EQ(r.out, "1024\nTest date:");
+                             "wc -c < /mnt/nand/debug.log; head -c 10 /mnt/nand/debug.log\n"
+                             // nor into a file the run opens later: the number stays taken
+                             "debug -M adc -d 30000 >/tmp/adc.out 2>&- & pid=$!\n"
+                             "until grep -qs Adc /tmp/adc.out; do sleep 0.05; done\n"
+                             "readlink /proc/$pid/fd/2; kill -INT $pid; wait $pid\n");
+    EXPECT_EQ(r.out, "1024\nTest date:/dev/null\n");
 }
 
 TEST(Framework, ALibraryPlantedInTheCurrentDirectoryIsNeverLoaded)

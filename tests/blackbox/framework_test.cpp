@@ -154,6 +154,12 @@ TEST(Framework, MissingDefaultDatabasesAreRestoredAndExistingOnesKept)
     EXPECT_EQ(r.out, "gone.db\ncvdb.db\n");
     EXPECT_EQ(without_line_numbers(r.err),
               " ERROR  (test|restore_database|N): /mnt/nand/cvdb.db is a link to nothing, not restored\n");
+
+    // A database that cannot be written is there all the same: no copy is tried.
+    r = cam.run("debug -M nosuch && mount --bind /mnt/nand2 /mnt/nand2"
+                " && mount -o remount,ro,bind /mnt/nand2 && debug -M nosuch && cmp /opt/app/oem.db /mnt/nand2/oem.db && echo kept\n");
+    EXPECT_EQ(r.out, "kept\n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(Framework, ACopyAnotherStartPutInPlaceMeanwhileIsNeverReplaced)

@@ -85,14 +85,14 @@ TEST(AdcModule, OtherChannelIsResetToZero)
 }
 
 // Starts a reading run in the background, waits for its first line and
-// sends it SIGINT.
-std::string interrupted_run(const std::string &args)
+// sends it SIGINT; show prints what the run printed.
+std::string interrupted_run(const std::string &args, const std::string &show)
 {
     return "debug -M adc " + args +
            " >/tmp/adc.out & pid=$!;"
            "while ! grep -qs Adc /tmp/adc.out; do sleep 0.1; done;"
            "sleep 1; start=$(date +%s); kill -INT $pid; wait $pid; echo status=$?;"
-           "end=$(date +%s); cat /tmp/adc.out;"
+           "end=$(date +%s); " + show + " /tmp/adc.out;"
            "[ $((end - start)) -lt 10 ] && echo ended-soon;";
 }
 
@@ -104,17 +104,20 @@ TEST(AdcModule, EndlessAndCountedRunsEndWithinOneDelayOfASignal)
     struct StopCase {
         const char *args;
         std::string err;
+        const char *show = "cat";
     };
     const std::vector<StopCase> cases = {
         {"-d 30000", ""},
         {"-t 2147483647 -d 30000",
          " ERROR  (cv_adc|adc_test_main|N): stop requested after 1 of 2147483647 readings\n"},
+        // without -t the readings go on until the signal, however many
+        {"-d 1", "", "uniq"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
         Camsim cam;
         cam.option("--iio", "1900,5,6");
-        CamsimResult r = cam.run(interrupted_run(c.args), 120);
+        CamsimResult r = cam.run(interrupted_run(c.args, c.show), 120);
         EXPECT_EQ(r.out, "status=0\nAdc[0] = 580\n\nGet signal, signo = 2\nended-soon\n");
         EXPECT_EQ(without_line_numbers(r.err), c.err);
     }

@@ -256,6 +256,16 @@ TEST(DbLock, ToolWaitsForAnotherHolderOfTheLockFileAndLeavesTheFile)
                          "after-release\nlock-file-kept\n1\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
+
+    // A program holding the database library's own lock is waited for too.
+    r = cam.run("debug -M nosuch; (echo 'begin exclusive;'; echo '.print held';"
+                " until [ -e /tmp/go ]; do sleep 0.05; done; echo 'commit;')"
+                " | sqlite3 /mnt/nand/cvdb.db >/tmp/holder.out & "
+                "until grep -q held /tmp/holder.out 2>/dev/null; do sleep 0.05; done; "
+                "(sleep 1; touch /tmp/go) & " +
+                debug_command({"-M", "db", "-e", "insert into ports values('held', 2)"}) + "; wait");
+    EXPECT_EQ(r.out, std::string(kCvdbLine) + "End execute: 'insert into ports values('held', 2)' \n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(DbLock, ConcurrentToolsAndLockHoldersLoseNoInsertedRow)
@@ -332,6 +342,9 @@ TEST(DbExecute, StatementsThatDidNotRunStillEndTheirOptionAsUsualAndStandardErro
         // Opening what is planted at the lock file's name could harm it.
         {"a link at the lock file", "ln -s /mnt/nand2/victim /tmp/db.fl\n", false, {"-e", insert},
          end + "0\n", error + "is a symbolic link, statement not run. \n"},
+        {"the oem database's lock file", "ln -s /mnt/nand2/victim /tmp/db.fl\n", false,
+         {"-d", "oem", "-e", insert}, "Current Database File: [/mnt/nand2/oem.db] \n" + end + "0\n",
+         error + "is a symbolic link, statement not run. \n"},
         {"a FIFO at the lock file", "mkfifo /tmp/db.fl\n", false, {"-e", insert}, end + "0\n",
          error + "is not a plain file, statement not run. \n"},
         // A lock file that cannot be opened: the statement runs unlocked.

@@ -154,6 +154,12 @@ TEST(Framework, MissingDefaultDatabasesAreRestoredAndExistingOnesKept)
     EXPECT_EQ(r.out, "gone.db\ncvdb.db\n");
     EXPECT_EQ(without_line_numbers(r.err),
               " ERROR  (test|restore_database|N): /mnt/nand/cvdb.db is a link to nothing, not restored\n");
+
+    // A database that cannot be written is there all the same: no copy is tried.
+    r = cam.run("debug -M nosuch && mount --bind /mnt/nand2 /mnt/nand2"
+                " && mount -o remount,ro,bind /mnt/nand2 && debug -M nosuch && cmp /opt/app/oem.db /mnt/nand2/oem.db && echo kept\n");
+    EXPECT_EQ(r.out, "kept\n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(Framework, ACopyAnotherStartPutInPlaceMeanwhileIsNeverReplaced)
@@ -220,8 +226,12 @@ TEST(Framework, ClosedStandardDescriptorsNeverLetOutputIntoTheSharedLog)
     Camsim cam;
     // The ir record is the log's only content, whatever was closed.
     CamsimResult r = cam.run("debug -M ir -t 1 -d 1 >&- 2>&- <&-\n"
-                             "wc -c < /mnt/nand/debug.log; head -c 10 /mnt/nand/debug.log\n");
-    EXPECT_EQ(r.out, "1024\nTest date:");
+                             "wc -c < /mnt/nand/debug.log; head -c 10 /mnt/nand/debug.log\n"
+                             // nor into a file the run opens later: the number stays taken
+                             "debug -M adc -d 30000 >/tmp/adc.out 2>&- & pid=$!\n"
+                             "until grep -qs Adc /tmp/adc.out; do sleep 0.05; done\n"
+                             "readlink /proc/$pid/fd/2; kill -INT $pid; wait $pid\n");
+    EXPECT_EQ(r.out, "1024\nTest date:/dev/null\n");
 }
 
 TEST(Framework, ALibraryPlantedInTheCurrentDirectoryIsNeverLoaded)

@@ -26,6 +26,7 @@ TEST(Pwm, ReadsOrWritesAsTheLastOptionDecidesAndClosesAtShutdown)
         std::vector<std::string> calls;
     } cases[] = {
         {{"-c", "1"}, {"pwm_read 1"}},
+        {{"-c", "15"}, {"pwm_read 15"}}, // the controller's last channel
         {{"-d", "250"}, {"pwm_write 0 100000 250"}},
         {{"-c", "2", "-d", "300"}, {"pwm_write 2 100000 300"}},
         {{"-d", "300", "-c", "2"}, {"pwm_read 2"}},
@@ -51,6 +52,8 @@ TEST(Pwm, ReadsOrWritesAsTheLastOptionDecidesAndClosesAtShutdown)
         EXPECT_EQ(pwm_calls(cam), calls);
         if (calls.front().rfind("pwm_write", 0) == 0) {
             EXPECT_EQ(r.out, "");
+        } else if (calls.front().rfind("pwm_read", 0) == 0) {
+            EXPECT_EQ(r.out.find("no such channel"), std::string::npos) << r.out;
         }
     }
 }

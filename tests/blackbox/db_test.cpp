@@ -244,11 +244,16 @@ TEST(DbUsage, UnknownOptionOrMissingArgumentStopsTheOptionsAndListsTheCurrentTab
 TEST(DbLock, ToolWaitsForAnotherHolderOfTheLockFileAndLeavesTheFile)
 {
     Camsim cam;
+    // The holder lets go only once the tool, with the lock file open, sleeps
+    // between tries (or has ended without waiting).
     CamsimResult r = cam.run(
-        "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out; sleep 4; touch /tmp/released' & "
+        "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out;"
+        "  until [ -e /tmp/go ]; do sleep 0.05; done; touch /tmp/released' & "
         "i=0; until grep -q locked /tmp/holder.out 2>/dev/null; do"
         "  i=$((i + 1)); [ $i -lt 600 ] || exit 9; sleep 0.1; done; " +
         debug_command({"-M", "db", "-e", "insert into ports values('held', 1)"}) +
+        " & pid=$!; until ls -l /proc/$pid/fd 2>/dev/null | grep -q /tmp/db.fl && grep -q sleep /proc/$pid/wchan;"
+        "  do [ -e /proc/$pid ] || break; sleep 0.05; done; touch /tmp/go; wait $pid"
         " && if [ -e /tmp/released ]; then echo after-release; else echo before-release; fi"
         " && wait && test -e /tmp/db.fl && echo lock-file-kept"
         " && sqlite3 /mnt/nand/cvdb.db \"select port from ports where name = 'held'\"");
@@ -257,14 +262,19 @@ TEST(DbLock, ToolWaitsForAnotherHolderOfTheLockFileAndLeavesTheFile)
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
 
-    // A program holding the database library's own lock is waited for too.
+    // A program holding the database library's own lock is waited for too:
+    // it commits once the tool, with the database open, sleeps between
+    // tries.
     r = cam.run("debug -M nosuch; (echo 'begin exclusive;'; echo '.print held';"
                 " until [ -e /tmp/go ]; do sleep 0.05; done; echo 'commit;')"
                 " | sqlite3 /mnt/nand/cvdb.db >/tmp/holder.out & "
-                "until grep -q held /tmp/holder.out 2>/dev/null; do sleep 0.05; done; "
-                "(sleep 1; touch /tmp/go) & " +
-                debug_command({"-M", "db", "-e", "insert into ports values('held', 2)"}) + "; wait");
-    EXPECT_EQ(r.out, std::string(kCvdbLine) + "End execute: 'insert into ports values('held', 2)' \n");
+                "until grep -q held /tmp/holder.out 2>/dev/null; do sleep 0.05; done; " +
+                debug_command({"-M", "db", "-e", "insert into ports values('held', 2)"}) +
+                " & pid=$!; until ls -l /proc/$pid/fd 2>/dev/null | grep -q cvdb.db &&"
+                " grep -q sleep /proc/$pid/wchan; do [ -e /proc/$pid ] || break; sleep 0.05; done;"
+                " touch /tmp/go; wait $pid; s=$?; wait; echo \"status $s\"");
+    EXPECT_EQ(r.out,
+              std::string(kCvdbLine) + "End execute: 'insert into ports values('held', 2)' \nstatus 0\n");
     EXPECT_EQ(r.err, "");
 }
 

@@ -52,16 +52,18 @@ pc_card_mb=64
 pc_log_mb=256
 
 # A card workload's window in milliseconds: its cut falls in [0, window)
-# after its tool started. The card's workloads run once and then wait, so
-# that cuts also fall after they reported (the repair writes in its first
-# second or so). A looping workload's window is two of its runs.
+# after the tool's first line (the tracer's mark "powercut: shown"): a cut
+# before it would leave nothing shown to check, and the recorded runs
+# check every state before it. The card's workloads run once and then
+# wait, so that cuts also fall after they reported. A looping workload's
+# window is two of its runs.
 pc_window() {
     case "$1" in
     ir | db | restore | cpu) echo loop ;;
     sd-format) echo 16000 ;;
-    sd-fill) echo 12000 ;;
-    sd-repair) echo 2500 ;;
-    sd-speed) echo 30000 ;;
+    sd-fill) echo 10000 ;;
+    sd-repair) echo 2000 ;;
+    sd-speed) echo 10000 ;;
     esac
 }
 
@@ -162,8 +164,8 @@ pc_cut_plan() {
         pc_cut_words="$(printf '%d.%03d' $((pc_cut_share * 2 / 1000)) $((pc_cut_share * 2 % 1000))) run lengths after the first run"
     else
         ms=$((pc_cut_share * window / 1000))
-        pc_cut_on="powercut: start+$(printf '%d.%03d' $((ms / 1000)) $((ms % 1000)))"
-        pc_cut_words="${pc_cut_on#*+} s after the tool started"
+        pc_cut_on="powercut: shown+$(printf '%d.%03d' $((ms / 1000)) $((ms % 1000)))"
+        pc_cut_words="${pc_cut_on#*+} s after the tool's first line"
     fi
 }
 
@@ -293,7 +295,8 @@ pc_damage_card() {
 # times its first run on the guest's clock and prints "powercut: cut"
 # SHARE thousandths of two such runs after it; a first run that does not
 # end (a hang) has it after pc_first_run_limit seconds. A card workload
-# prints "powercut: start" as its tool starts.
+# prints "powercut: start" as its tool starts; the tracer marks its first
+# line "powercut: shown".
 pc_first_run_limit=120
 pc_workload_script() {
     local dir=$2 body
@@ -614,6 +617,7 @@ pc_trial() {
         images=(--card "$dir/card.img") ;;
     esac
     while read -r text; do held+=("$text"); done < <(pc_held_lines "$workload")
+    [[ $workload != sd-* ]] || held=(--mark "powercut: shown" "${held[@]}")
     pc_hold_watch "$dir" &
     watcher=$!
     pc_camvm --flash "$dir/flash" "${images[@]}" "${opt_app[@]}" --dir "$dir" --cut-on "$pc_cut_on" \

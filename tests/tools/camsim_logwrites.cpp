@@ -14,7 +14,7 @@
 //                                            output, makes point K: what
 //                                            it reports there is in the log
 //                                            before the point, or missing
-//   camsim_logwrites hold DIR TEXT... -- COMMAND [ARG...]
+//   camsim_logwrites hold DIR [--mark MARK] TEXT... -- COMMAND [ARG...]
 //                                            runs COMMAND and what it starts;
 //                                            every write of theirs to this
 //                                            program's output or error is
@@ -25,7 +25,11 @@
 //                                            with it, and the write waits
 //                                            for DIR/held.N, the host's
 //                                            sign that it has copied the
-//                                            flash and card images
+//                                            flash and card images; with
+//                                            --mark, MARK goes to this
+//                                            program's error once the first
+//                                            such write of a process COMMAND
+//                                            started has been made
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/dm-ioctl.h>
@@ -291,7 +295,7 @@ int trace_writes_only(void)
                : -1;
 }
 
-int hold_writes(const char *dir, char **texts, int count, char **command)
+int hold_writes(const char *dir, const char *mark, char **texts, int count, char **command)
 {
     char shown_path[4096];
     snprintf(shown_path, sizeof shown_path, "%s/shown", dir);
@@ -313,10 +317,11 @@ int hold_writes(const char *dir, char **texts, int count, char **command)
         return 1;
     ptrace(PTRACE_SETOPTIONS, child, nullptr,
            (void *)(PTRACE_O_TRACESECCOMP | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
-                    PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL));
+                    PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL | PTRACE_O_TRACESYSGOOD));
     ptrace(PTRACE_CONT, child, nullptr, nullptr);
     int result = 1;
     long holds = 0;
+    pid_t marking = 0; // the process whose first write ends in the mark
     static char buf[65536];
     for (;;) {
         pid_t pid = waitpid(-1, &status, __WALL);
@@ -329,7 +334,12 @@ int hold_writes(const char *dir, char **texts, int count, char **command)
         }
         int signal = 0;
         Syscall call;
-        if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_SECCOMP << 8)) && syscall_of(pid, &call) == 0 &&
+        if (pid == marking && status >> 8 == (SIGTRAP | 0x80)) {
+            // Its write has been made: the mark follows it.
+            fprintf(stderr, "%s\n", mark);
+            mark = nullptr;
+            marking = 0;
+        } else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_SECCOMP << 8)) && syscall_of(pid, &call) == 0 &&
             shows(pid, (int)call.arg[0])) {
             ssize_t n = written_text(pid, call, buf, sizeof buf - 1);
             if (n > 0) {
@@ -340,6 +350,11 @@ int hold_writes(const char *dir, char **texts, int count, char **command)
                     wanted |= memmem(buf, (size_t)n, texts[i], strlen(texts[i])) != nullptr;
                 if (wanted)
                     hold_for_host(dir, ++holds, shown);
+                if (mark && !marking && pid != child) {
+                    marking = pid;
+                    ptrace(PTRACE_SYSCALL, pid, nullptr, nullptr);
+                    continue;
+                }
             }
         } else if (status >> 16 == 0 && WSTOPSIG(status) != SIGSTOP) {
             signal = WSTOPSIG(status); // the process's own, passed on
@@ -363,13 +378,19 @@ int main(int argc, char **argv)
     if (argc >= 7 && strcmp(argv[1], "watch") == 0 && strcmp(argv[5], "--") == 0)
         return dm_watch(argv[2], atol(argv[3]), argv[4], argv + 6);
     if (argc >= 5 && strcmp(argv[1], "hold") == 0) {
-        int dash = 3;
+        int first = 3;
+        const char *mark = nullptr;
+        if (argc >= 7 && strcmp(argv[3], "--mark") == 0) {
+            mark = argv[4];
+            first = 5;
+        }
+        int dash = first;
         while (dash < argc && strcmp(argv[dash], "--") != 0)
             dash++;
-        if (dash > 3 && dash + 1 < argc)
-            return hold_writes(argv[2], argv + 3, dash - 3, argv + dash + 1);
+        if (dash > first && dash + 1 < argc)
+            return hold_writes(argv[2], mark, argv + first, dash - first, argv + dash + 1);
     }
     fprintf(stderr, "usage: camsim_logwrites start NAME DEV LOGDEV | point DEV K | stop NAME | "
-                    "watch DEV K TEXT -- COMMAND... | hold DIR TEXT... -- COMMAND...\n");
+                    "watch DEV K TEXT -- COMMAND... | hold DIR [--mark MARK] TEXT... -- COMMAND...\n");
     return 2;
 }

@@ -26,12 +26,21 @@ protected:
                  "(while :; do :; done) & a=$!; (while :; do :; done) & b=$!\n"
                  "(while :; do echo 0 > " + kCpu1 + "; sleep 1; echo 1 > " + kCpu1 + "; sleep 1; done) & t=$!\n"
                  "debug -M cpu -c 10 -d 1; s=$?; kill $a $b $t; wait; echo 1 > " + kCpu1 + "; exit $s'\n"
-                 // A run of two seconds, the date set one second into it.
-                 "run_case back sh -c 'debug -M ir -t 4 -d 500 & p=$!; sleep 1;"
-                 " date -s \"$(date -d @$(( $(date +%s) - 3600 )) \"+%Y-%m-%d %H:%M:%S\")\" > /dev/null;"
-                 " wait $p'\n"
-                 "run_case forward sh -c 'debug -M ir -t 4 -d 500 & p=$!; sleep 1;"
-                 " date -s \"2045-01-01 00:00:00\" > /dev/null; wait $p'\n"
+                 // A run of two seconds, the date set once the run has made
+                 // its first switch (its line in the call trace).
+                 "cat > /tmp/ir_started <<'EOF'\n"
+                 "n=$(grep -c gpio_write $CAMSIM_DIR/calls.log 2> /dev/null)\n"
+                 "debug -M ir -t 4 -d 500 & p=$!\n"
+                 "until [ \"$(grep -c gpio_write $CAMSIM_DIR/calls.log 2> /dev/null)\" -gt \"${n:-0}\" ]; do\n"
+                 "  kill -0 $p 2> /dev/null || break; sleep 0.02\n"
+                 "done\n"
+                 "EOF\n"
+                 "run_case back sh -c " +
+                     shell_quote(". /tmp/ir_started; date -s \"$(date -d @$(( $(date +%s) - 3600 ))"
+                                 " '+%Y-%m-%d %H:%M:%S')\" > /dev/null; wait $p") +
+                     "\n"
+                     "run_case forward sh -c " +
+                     shell_quote(". /tmp/ir_started; date -s '2045-01-01 00:00:00' > /dev/null; wait $p") + "\n"
                  "date +%Y > $CAMSIM_DIR/year\n"
                  "cp /mnt/nand/debug.log $CAMSIM_DIR/debug.log\n");
     }

@@ -20,6 +20,10 @@
 const std::string kRunCase = "run_case() { n=$1; shift; \"$@\" > \"$CAMSIM_DIR/$n.out\" "
                              "2> \"$CAMSIM_DIR/$n.err\"; echo $? > \"$CAMSIM_DIR/$n.status\"; }\n";
 
+const std::string kToolWaits = "tool_waits() { until ls -l /proc/$1/fd 2> /dev/null | grep -q \"$2\" &&"
+                               " grep -q \"$3\" /proc/$1/wchan 2> /dev/null; do"
+                               " [ -e /proc/$1 ] || break; sleep 0.02; done; }\n";
+
 std::string shell_quote(const std::string &text)
 {
     std::string q = "'";

@@ -73,6 +73,12 @@ private:
 // files named after the case in the state directory.
 extern const std::string kRunCase;
 
+// Defines tool_waits PID FILE WCHAN for scripts that act while the tool
+// waits: it returns once process PID has FILE open and sleeps in a kernel
+// function whose name holds WCHAN (sleep, poll), or has ended; a loaded
+// machine takes as long as it takes.
+extern const std::string kToolWaits;
+
 std::string shell_quote(const std::string &text);
 // The script line that runs the tool with these arguments, each quoted.
 std::string debug_command(const std::vector<std::string> &args);

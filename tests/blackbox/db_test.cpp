@@ -247,13 +247,13 @@ TEST(DbLock, ToolWaitsForAnotherHolderOfTheLockFileAndLeavesTheFile)
     // The holder lets go only once the tool, with the lock file open, sleeps
     // between tries (or has ended without waiting).
     CamsimResult r = cam.run(
+        kToolWaits +
         "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out;"
         "  until [ -e /tmp/go ]; do sleep 0.05; done; touch /tmp/released' & "
         "i=0; until grep -q locked /tmp/holder.out 2>/dev/null; do"
         "  i=$((i + 1)); [ $i -lt 600 ] || exit 9; sleep 0.1; done; " +
         debug_command({"-M", "db", "-e", "insert into ports values('held', 1)"}) +
-        " & pid=$!; until ls -l /proc/$pid/fd 2>/dev/null | grep -q /tmp/db.fl && grep -q sleep /proc/$pid/wchan;"
-        "  do [ -e /proc/$pid ] || break; sleep 0.05; done; touch /tmp/go; wait $pid"
+        " & pid=$!; tool_waits $pid /tmp/db.fl sleep; touch /tmp/go; wait $pid"
         " && if [ -e /tmp/released ]; then echo after-release; else echo before-release; fi"
         " && wait && test -e /tmp/db.fl && echo lock-file-kept"
         " && sqlite3 /mnt/nand/cvdb.db \"select port from ports where name = 'held'\"");
@@ -265,14 +265,12 @@ TEST(DbLock, ToolWaitsForAnotherHolderOfTheLockFileAndLeavesTheFile)
     // A program holding the database library's own lock is waited for too:
     // it commits once the tool, with the database open, sleeps between
     // tries.
-    r = cam.run("debug -M nosuch; (echo 'begin exclusive;'; echo '.print held';"
+    r = cam.run(kToolWaits + "debug -M nosuch; (echo 'begin exclusive;'; echo '.print held';"
                 " until [ -e /tmp/go ]; do sleep 0.05; done; echo 'commit;')"
                 " | sqlite3 /mnt/nand/cvdb.db >/tmp/holder.out & "
                 "until grep -q held /tmp/holder.out 2>/dev/null; do sleep 0.05; done; " +
                 debug_command({"-M", "db", "-e", "insert into ports values('held', 2)"}) +
-                " & pid=$!; until ls -l /proc/$pid/fd 2>/dev/null | grep -q cvdb.db &&"
-                " grep -q sleep /proc/$pid/wchan; do [ -e /proc/$pid ] || break; sleep 0.05; done;"
-                " touch /tmp/go; wait $pid; s=$?; wait; echo \"status $s\"");
+                " & pid=$!; tool_waits $pid cvdb.db sleep; touch /tmp/go; wait $pid; s=$?; wait; echo \"status $s\"");
     EXPECT_EQ(r.out,
               std::string(kCvdbLine) + "End execute: 'insert into ports values('held', 2)' \nstatus 0\n");
     EXPECT_EQ(r.err, "");
@@ -308,13 +306,13 @@ TEST(DbLock, AnInterruptEndsTheWaitForAHeldLockAndTheStatementIsNotRun)
 {
     Camsim cam;
     CamsimResult r = cam.run(
-        prepare_cvdb("select 1") +
+        kToolWaits + prepare_cvdb("select 1") +
         "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out; sleep 60' & holder=$!\n"
         "until grep -q locked /tmp/holder.out 2>/dev/null; do sleep 0.05; done\n" +
         debug_command({"-M", "db", "-e", "insert into ports values('late', 2)", "-s",
                    "select 1"}) +
         " & pid=$!\n"
-        "sleep 0.5; kill -INT $pid; wait $pid; echo \"status $?\"; kill $holder\n"
+        "tool_waits $pid /tmp/db.fl sleep; kill -INT $pid; wait $pid; echo \"status $?\"; kill $holder\n"
         "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'late'\"\n",
         60);
     // The statements after the interrupted one are not run either; each
@@ -371,15 +369,14 @@ TEST(DbExecute, StatementsThatDidNotRunStillEndTheirOptionAsUsualAndStandardErro
         Camsim cam;
         std::vector<std::string> args = {"-M", "db"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        std::string script = prepare_cvdb("select 1") + "echo " + shell_quote(insert + ";") + " > " +
+        std::string script = kToolWaits + prepare_cvdb("select 1") + "echo " + shell_quote(insert + ";") + " > " +
                              file + "\n" + c.setup;
         if (c.held)
             script += "lockf_hold /tmp/db.fl sh -c 'echo locked >/tmp/holder.out; sleep 60' & holder=$!\n"
                       "until grep -q locked /tmp/holder.out 2>/dev/null; do sleep 0.05; done\n" +
                       debug_command(args) +
                       " & pid=$!\n"
-                      "until ls -l /proc/$pid/fd 2>/dev/null | grep -q /tmp/db.fl; do sleep 0.05; done\n"
-                      "sleep 0.2; kill -INT $pid; wait $pid; kill $holder\n";
+                      "tool_waits $pid /tmp/db.fl sleep; kill -INT $pid; wait $pid; kill $holder\n";
         else
             script += debug_command(args) + "\n";
         CamsimResult r = cam.run(
@@ -426,8 +423,8 @@ TEST(DbExecute, AStatementFileThatIsAFifoIsReadAsItComesAndAStopEndsTheWait)
         std::string out, err;
     };
     const std::vector<Case> cases = {
-        {"no writer ever", "", "sleep 0.5", "0\n", stopped + "the file is not read. \n"},
-        {"a writer that sends nothing", "sleep 60 > /tmp/statements &", "sleep 0.5", "0\n",
+        {"no writer ever", "", "tool_waits $pid /tmp/statements poll", "0\n", stopped + "the file is not read. \n"},
+        {"a writer that sends nothing", "sleep 60 > /tmp/statements &", "tool_waits $pid /tmp/statements poll", "0\n",
          stopped + "the file is not read. \n"},
         {"a late writer that sends one line and stays",
          "{ sleep 0.5; echo " + shell_quote(insert) + "; sleep 60; } > /tmp/statements &",
@@ -439,7 +436,7 @@ TEST(DbExecute, AStatementFileThatIsAFifoIsReadAsItComesAndAStopEndsTheWait)
         SCOPED_TRACE(c.what);
         Camsim cam;
         CamsimResult r = cam.run(
-            prepare_cvdb("select 1") + "mkfifo /tmp/statements\n" + c.writer + "\n" +
+            kToolWaits + prepare_cvdb("select 1") + "mkfifo /tmp/statements\n" + c.writer + "\n" +
                 debug_command({"-M", "db", "-f", "/tmp/statements"}) + " & pid=$!\n" + c.ready +
                 "\nkill -INT $pid; wait $pid; echo \"status $?\"\n"
                 "sqlite3 /mnt/nand/cvdb.db \"select count(*) from ports where name = 'fifo'\"\n"

@@ -118,8 +118,8 @@ TEST(Ir, AnInterruptEndsAnEndlessRunWhichStillLogsAndPrintsItsResult)
     Camsim cam;
     CamsimResult r = cam.run(
         "debug -M ir -t -1 -d 20 & pid=$!\n"
-        "until grep -q gpio_write \"$CAMSIM_DIR/calls.log\" 2>/dev/null; do sleep 0.1; done\n"
-        "sleep 0.5; kill -INT $pid; wait $pid; echo \"status $?\"\n"
+        "until [ \"$(grep -c gpio_write \"$CAMSIM_DIR/calls.log\" 2>/dev/null)\" -ge 2 ]; do sleep 0.05; done\n"
+        "kill -INT $pid; wait $pid; echo \"status $?\"\n"
         "cp /mnt/nand/debug.log \"$CAMSIM_DIR/log\"\n",
         60);
     EXPECT_TRUE(std::regex_match(r.out, std::regex("\nGet signal, signo = 2\n" + kPrinted +
@@ -138,10 +138,10 @@ TEST(Ir, ALogLockLeftTakenByADeadWriterIsWaitedForOnlyUntilAnInterrupt)
     // interrupt comes while it waits and must end the wait well before its
     // own bound. Its result line follows.
     CamsimResult r = cam.run(
+        kToolWaits +
         "camsim_logwriter --stale\n"
         "debug -M ir -t 1 -d 1 > /tmp/out 2> /tmp/err & pid=$!\n"
-        "until grep -q gpio_write \"$CAMSIM_DIR/calls.log\" 2>/dev/null; do sleep 0.05; done\n"
-        "sleep 0.5; start=$(date +%s%N); kill -INT $pid; wait $pid; echo \"status $?\"\n"
+        "tool_waits $pid debug.log sem; start=$(date +%s%N); kill -INT $pid; wait $pid; echo \"status $?\"\n"
         "[ $(( ($(date +%s%N) - start) / 1000000 )) -lt 2500 ] && echo ended-soon\n"
         "grep -c 'use time' /tmp/out; wc -c < /mnt/nand/debug.log; camsim_logwriter --value\n"
         "cat /tmp/err\n",

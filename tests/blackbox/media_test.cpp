@@ -373,24 +373,26 @@ TEST(MediaModule, AUnitCutShortIsNamedOnStandardErrorAndTheOthersKeepTheirSectio
     // still gives its whole section, as a script expects.
     struct CutCase {
         const char *name;
-        bool interrupt; // SIGINT a second into the run
+        bool interrupt; // SIGINT once the run has got to what it waits on
         bool sys_cut;   // the setup puts its own sys.log in place of the fixture's
         const char *setup;
         const char *path;
         const char *err;
+        const char *ready; // returns once the run is there
     };
     const std::vector<CutCase> cases = {
         {"a unit linked to a device that never ends", true, true,
          "mkdir -p /tmp/media; ln -s /dev/zero /tmp/media/sys.log", "$PATH",
-         " ERROR  (cv_media|media_fill|N): stop requested, /tmp/media/sys.log not read to its end\n"},
+         " ERROR  (cv_media|media_fill|N): stop requested, /tmp/media/sys.log not read to its end\n",
+         "until ls -l /proc/$pid/fd | grep -q /dev/zero; do sleep 0.02; done"},
         {"an interrupt while the status script runs", true, false,
-         "mkdir -p /tmp/slow; printf '#!/bin/sh\\nsleep 3\\nexec %s\\n' \"$(command -v av_log.sh)\""
-         " >/tmp/slow/av_log.sh; chmod +x /tmp/slow/av_log.sh",
-         "/tmp/slow:$PATH", ""},
+         "mkdir -p /tmp/slow; printf '#!/bin/sh\\n: > /tmp/slow/started\\nsleep 3\\nexec %s\\n'"
+         " \"$(command -v av_log.sh)\" >/tmp/slow/av_log.sh; chmod +x /tmp/slow/av_log.sh",
+         "/tmp/slow:$PATH", "", "until [ -e /tmp/slow/started ]; do sleep 0.02; done"},
         {"a FIFO whose writer has written nothing", false, true,
          "mkdir -p /tmp/media; mkfifo /tmp/media/sys.log; exec 3<>/tmp/media/sys.log", "$PATH",
          " ERROR  (cv_media|media_fill|N): read /tmp/media/sys.log failed:"
-         " Resource temporarily unavailable\n"},
+         " Resource temporarily unavailable\n", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -404,7 +406,7 @@ TEST(MediaModule, AUnitCutShortIsNamedOnStandardErrorAndTheOthersKeepTheirSectio
             units.remove("sys");
         CamsimResult r = cam.run(std::string(c.setup) + "\nPATH=" + c.path +
                                      " debug -M media --video & pid=$!\n" +
-                                     (c.interrupt ? "sleep 1; kill -INT $pid; " : "") +
+                                     (c.interrupt ? std::string(c.ready) + "; kill -INT $pid; " : "") +
                                      "wait $pid; echo \"status $?\"\n",
                                  60);
         EXPECT_EQ(r.out, expected);

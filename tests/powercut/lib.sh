@@ -668,9 +668,12 @@ pc_trial() {
 # pc_hold_watch DIR: while the workload boot runs, answers each line the
 # tracer holds (DIR/hold/hold.N) with a copy of the flash and card in
 # DIR/line-N and what had been shown up to the line (DIR/line-N/out), then
-# lets the line go on; ends when DIR/hold/stop is made.
+# lets the line go on; ends when DIR/hold/stop is made. The emulator is
+# stopped while the images are copied: the guest's own background writes
+# (JFFS2's write buffer, its collector) cannot land in the middle of a
+# copy and make of it a state no cut could leave.
 pc_hold_watch() {
-    local dir=$1 h=$1/hold n=1 s
+    local dir=$1 h=$1/hold n=1 s qemu
     until [ -e "$h/stop" ]; do
         if [ ! -f "$h/hold.$n" ]; then
             sleep 0.02
@@ -678,11 +681,30 @@ pc_hold_watch() {
         fi
         s=$dir/line-$n
         mkdir -p "$s"
+        qemu=$(pgrep -f -- "id=nand,file=$dir/flash/nand.img," | head -n 1)
+        [ -z "$qemu" ] || pc_freeze "$qemu"
         cp -a "$dir/flash" "$s/flash"
         [ ! -f "$dir/card.img" ] || cp --sparse=always "$dir/card.img" "$s/card.img"
+        [ -z "$qemu" ] || kill -CONT "$qemu" 2>/dev/null
         head -c "$(cat "$h/hold.$n")" "$h/shown" >"$s/out"
         : >"$h/held.$n"
         n=$((n + 1))
+    done
+}
+
+# pc_freeze PID: stops the process and returns once each of its threads
+# has stopped, none of them inside a write (bounded: a process that does
+# not stop in 10 s is copied as it runs).
+pc_freeze() {
+    local i t stopped
+    kill -STOP "$1" 2>/dev/null || return 0
+    for ((i = 0; i < 500; i++)); do
+        stopped=1
+        for t in /proc/"$1"/task/*/stat; do
+            [ "$(sed 's/.*) //' "$t" 2>/dev/null | cut -c1)" = T ] || { stopped=0; break; }
+        done
+        [ "$stopped" = 0 ] || return 0
+        sleep 0.02
     done
 }
 

@@ -9,7 +9,7 @@
 # the workload's own pace: a looping workload's cut falls that share of two
 # run lengths after its first run ended (the guest times the run on its
 # own clock and arms the cut), a card workload's that share of its window
-# after its tool started. A loaded machine then cuts inside the runs too;
+# after its tool's first line. A loaded machine then cuts inside the runs too;
 # which write a replay meets still depends on the load.
 #
 # Besides the cut, each line shown that stands for something kept is

@@ -323,9 +323,10 @@ static void cpu_log_line(int *fd, const char *line)
         (fsync(*fd) != 0 && errno != EINVAL && errno != EROFS)) {
         int saved = errno;
         /* On a device (a serial line) there is nothing to take back, and
-         * ftruncate fails harmlessly. */
-        int cut = before >= 0 ? ftruncate(*fd, before) : -1;
-        (void)cut;
+         * ftruncate fails harmlessly. The shorter file is synced, or the
+         * line could come back after a cut. */
+        if (before >= 0 && ftruncate(*fd, before) == 0)
+            (void)fsync(*fd);
         fprintf(stderr, "\033[0;31mError: Can't write log %s: %s\n\033[0;39m \n", g_cpu_log_name,
                 strerror(saved));
         close(*fd);

@@ -137,21 +137,25 @@ int OSA_logOpen(void)
     return 0;
 }
 
+/* Takes back the bytes from first to end when nothing follows them, and
+ * syncs the shorter file (as far as the flash lets it), or the record
+ * could come back after a cut. */
+static void osa_log_take_back(off_t first, off_t end, int one_run, const char *what)
+{
+    struct stat st;
+    if (one_run && fstat(g_osa_log.fd, &st) == 0 && st.st_size == end && ftruncate(g_osa_log.fd, first) == 0)
+        (void)fsync(g_osa_log.fd);
+    else
+        report_error("%s: %s record is left at byte %lld\n", g_osa_log.path, what,
+                     (long long)first);
+}
+
 /* Appends the whole record or nothing: a record cut short by a full flash
  * or a file-size limit would shift every later record of the shared file
  * for its readers. Only the bytes this write added are ever taken back:
  * another program may append at the same time (without the lock, or not
  * honouring it), and its record must stay. Each piece lands at the file's
  * end, so the offset after it tells where it went. */
-static void osa_log_take_back(off_t first, off_t end, int one_run, const char *what)
-{
-    struct stat st;
-    if (!one_run || fstat(g_osa_log.fd, &st) != 0 || st.st_size != end ||
-        ftruncate(g_osa_log.fd, first) != 0)
-        report_error("%s: %s record is left at byte %lld\n", g_osa_log.path, what,
-                     (long long)first);
-}
-
 static int osa_log_append(const void *data, uint32_t length)
 {
     const char *p = (const char *)data;

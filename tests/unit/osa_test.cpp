@@ -25,7 +25,7 @@ struct CutWrite {
     int fd = -1;
     size_t take = 0;
     std::string other, path;
-    int calls = 0;
+    int calls = 0, syncs = 0;
     bool sync_error = false;
 };
 static CutWrite g_cut;
@@ -33,6 +33,8 @@ static CutWrite g_cut;
 extern "C" int __real_fsync(int fd);
 extern "C" int __wrap_fsync(int fd)
 {
+    if (fd >= 0 && fd == g_cut.fd)
+        g_cut.syncs++;
     if (fd >= 0 && fd == g_cut.fd && g_cut.sync_error) {
         errno = EIO;
         return -1;
@@ -238,13 +240,14 @@ TEST_F(GuardedLog, ARecordCutShortIsTakenBackOnlyWhenNothingFollowsIt)
         size_t take;
         bool sync_error;
         std::string other, file, err;
+        int syncs; // a record taken back is synced away
     } cases[] = {
-        {3, false, "", "old|", error},
-        {3, false, "OTHER", "old|recOTHER", path_ + ": a cut record is left at byte 4\n" + error},
+        {3, false, "", "old|", error, 1},
+        {3, false, "OTHER", "old|recOTHER", path_ + ": a cut record is left at byte 4\n" + error, 0},
         // Written whole but not synced: no record kept either.
-        {6, true, "", "old|", sync_error},
+        {6, true, "", "old|", sync_error, 2},
         {6, true, "OTHER", "old|recordOTHER",
-         path_ + ": an unsynced record is left at byte 4\n" + sync_error},
+         path_ + ": an unsynced record is left at byte 4\n" + sync_error, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.other);
@@ -259,11 +262,13 @@ TEST_F(GuardedLog, ARecordCutShortIsTakenBackOnlyWhenNothingFollowsIt)
         g_cut.other = c.other;
         g_cut.path = path_;
         g_cut.calls = 0;
+        g_cut.syncs = 0;
         testing::internal::CaptureStderr();
         EXPECT_EQ(OSA_log("record", 6), -1);
         g_cut.fd = -1;
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(slurp(path_), c.file);
+        EXPECT_EQ(g_cut.syncs, c.syncs);
         size_t prefix = err.find("): ");
         EXPECT_EQ(prefix == std::string::npos ? err : err.substr(prefix + 3), c.err) << err;
         EXPECT_EQ(OSA_ipcSemValue(&g_osa_log.sem, 0), 1);

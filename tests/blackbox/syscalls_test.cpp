@@ -55,6 +55,12 @@ TEST(Syscalls, EachRecordAndLogLineIsSyncedBeforeItIsShownAndEachRestoreBeforeIt
           "write /mnt/nand/cpu.txt", "fsync /mnt/nand/cpu.txt", "show \x1b[1;32mCPU:",
           "write /mnt/nand/cpu.txt", "fsync /mnt/nand/cpu.txt", "show \x1b[1;32mAverage:"},
          0},
+        // A line whose sync failed is taken back, and the shorter log synced.
+        {"cpu", "a log line whose sync failed",
+         "SYSCALLS_LOG=$CAMSIM_DIR/events " + preloading(std::string(CAMSIM_SYSCALLS) + ":" + CAMSIM_SYNC_EIO) +
+             " debug -M cpu -c 1 -d 1",
+         {"write /tmp/cpulog.txt", "fsync /tmp/cpulog.txt", "ftruncate /tmp/cpulog.txt", "fsync /tmp/cpulog.txt"},
+         0},
         // The library syncs the directory as it makes the journal, not
         // once it has removed it.
         {"db", "-e, a statement", "debug -M db >/dev/null; " + debug + " -M db -e \"insert into ports values('ssh', 22)\"",

@@ -3,7 +3,8 @@
  * meet interrupts. Only the tool itself is affected, not the programs it
  * starts.
  *   SYSCALLS_LOG=FILE  appends one line per event to FILE:
- *                        write PATH | fsync PATH | fdatasync PATH |
+ *                        write PATH | ftruncate PATH | fsync PATH |
+ *                        fdatasync PATH |
  *                        syncfs PATH | fsync-dir PATH (a directory's) |
  *                        link OLD NEW | rename OLD NEW | unlink PATH |
  *                        show TEXT (a print to standard output or error,
@@ -165,6 +166,13 @@ int semop(int id, struct sembuf *ops, size_t count)
 SYSCALLS_FD_CALL(fsync)
 SYSCALLS_FD_CALL(fdatasync)
 SYSCALLS_FD_CALL(syncfs)
+
+int ftruncate(int fd, off_t length)
+{
+    static auto real = next<int (*)(int, off_t)>("ftruncate");
+    log_fd("ftruncate", fd);
+    return real(fd, length);
+}
 
 int link(const char *from, const char *to)
 {

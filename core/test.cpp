@@ -160,7 +160,7 @@ static void restore_database(const char *from, const char *to)
     if (access(to, F_OK) == 0)
         return;
     /* A link whose target is gone: its name is taken, so no copy could go
-     * in, and following it could write anywhere. */
+     * in (the link would fail), and the restore would pass for done. */
     struct stat link;
     if (lstat(to, &link) == 0 && S_ISLNK(link.st_mode)) {
         report_error("%s is a link to nothing, not restored\n", to);

@@ -301,7 +301,8 @@ static int sdmmc_format_failed(void)
 /* fdisk deletes the four partition entries, fed a character at a time.
  * Without its "w" it quits at the end of its input and writes nothing, so
  * the "w" goes in one write made right after the last stop check: a stop
- * before it leaves the card as it was. 0, or -1 when fdisk cannot start. */
+ * before it leaves the card as it was. 0, or -1 when fdisk cannot be
+ * started (a program missing from PATH starts, and ends with status 127). */
 static int sdmmc_run_fdisk(void)
 {
     int input;
@@ -445,9 +446,10 @@ static int sdmmc_put_back(const char *node, const SdmmcMount *was, int read_only
 /* A filesystem still mounted on the card would go on writing its old FAT
  * over the new one: the card is taken off the mount point for the format
  * and mounted again after, the new filesystem on the whole card; a format
- * that wrote nothing puts back what was there. From the unmount until
- * mkdosfs has ended the card is claimed, so that nothing mounts it in
- * between. A format that changed the card and then did not finish leaves
+ * that wrote nothing puts back what was there. From just after the
+ * unmount until the card is put back it is claimed, so that nothing mounts
+ * it in between (a mkdosfs that takes the card itself gets it for its own
+ * run). A format that changed the card and then did not finish leaves
  * no filesystem worth mounting. */
 static int sdmmc_format_disk(void)
 {

@@ -221,8 +221,8 @@ static void platform_mapped_file(uintptr_t at, char *out, size_t size)
 
 static void platform_guard_fault(int sig, siginfo_t *info, void *)
 {
-    /* Just after the guard was lifted: the fault strikes again, handled as
-     * the tool had it. */
+    /* Just after the guard was lifted: the fault strikes again, with the
+     * default action (the handler was set to reset itself). */
     if (!platform_guarded)
         return;
     char object[PATH_MAX];

@@ -8,6 +8,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -180,6 +181,21 @@ int OSA_system(const char *cmd)
     return osa_wait_child(pid);
 }
 
+/* In the child: a program that cannot be run says so as a shell would,
+ * on the standard error the caller chose, and ends with 127. */
+static void osa_exec_child(const char *const argv[])
+{
+    execvp(argv[0], (char *const *)argv);
+    const char *why = strerror(errno);
+    struct iovec parts[] = {{(void *)argv[0], strlen(argv[0])},
+                            {(void *)": ", 2},
+                            {(void *)why, strlen(why)},
+                            {(void *)"\n", 1}};
+    ssize_t said = writev(STDERR_FILENO, parts, 4);
+    (void)said;
+    _exit(127);
+}
+
 int OSA_exec(const char *const argv[], int quiet)
 {
     pid_t pid = osa_fork();
@@ -194,8 +210,7 @@ int OSA_exec(const char *const argv[], int quiet)
                 dup2(null, STDERR_FILENO);
             }
         }
-        execvp(argv[0], (char *const *)argv);
-        _exit(127);
+        osa_exec_child(argv);
     }
     return osa_wait_child(pid);
 }
@@ -210,12 +225,13 @@ pid_t OSA_spawnFed(const char *const argv[], int *input)
         osa_child_signals();
         if (dup2(ends[0], STDIN_FILENO) < 0)
             _exit(127);
-        execvp(argv[0], (char *const *)argv);
-        _exit(127);
+        osa_exec_child(argv);
     }
+    int saved = errno;
     close(ends[0]);
     if (pid < 0) {
         close(ends[1]);
+        errno = saved;
         return -1;
     }
     *input = ends[1];

@@ -326,6 +326,26 @@ TEST(Sleep, ZeroReturnsAtOnceAndASignalEndsItEarly)
     EXPECT_GE((int32_t)(OSA_nowMsec() - t0), 1490);
 }
 
+// A program that cannot be run ends with 127 and says why, as a shell
+// would: fed, or run with its output shown.
+TEST(ChildProcess, AProgramThatCannotBeRunSaysSoOnStandardError)
+{
+    const char *const argv[] = {"no-such-program-here", nullptr};
+    testing::internal::CaptureStderr();
+    int status = OSA_exec(argv, 0);
+    int input = -1;
+    pid_t fed = OSA_spawnFed(argv, &input);
+    ASSERT_GT(fed, 0);
+    close(input);
+    int fed_status = OSA_waitChild(fed);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "no-such-program-here: No such file or directory\nno-such-program-here: No such file or directory\n");
+    for (int s : {status, fed_status}) {
+        ASSERT_TRUE(WIFEXITED(s));
+        EXPECT_EQ(WEXITSTATUS(s), 127);
+    }
+}
+
 TEST(ChildProcess, ReturnsStatusInSystemFormAndKeepsOutputInOrder)
 {
     int status = OSA_system("exit 3");

@@ -345,6 +345,7 @@ protected:
              kWaitFor + kFormatCard0 + kMountAndRecord +
                  // A recorder holds a file; the card is detached lazily.
                  "echo keep > /mnt/mmc/keep; sleep 600 < /mnt/mmc/keep & holder=$!\n"
+                 "wait_for \"ls -l /proc/$holder/fd 2> /dev/null | grep -q /mnt/mmc/keep\"\n"
                  "umount -l /mnt/mmc\n"
                  "run_case lazy debug -M sdmmc -f\n"
                  "kill $holder; wait_for 'mount -t vfat /dev/mmcblk0 /mnt/mmc 2> /dev/null'\n"
